@@ -1,0 +1,18 @@
+// The clock services: counters that seed the pseudo-random generator, and the local time as text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zarn {
+
+// The low 32 bits of the high-resolution counter (monotonic nanoseconds).
+std::uint32_t HighResolutionCounterLow32();
+
+// Milliseconds since the system started, modulo 2^32.
+std::uint32_t TickCountMs();
+
+// The current local time in the long time format, "hh:mm:ss" (24 hours).
+std::string LongTimeText();
+
+} // namespace zarn

@@ -1,0 +1,30 @@
+// The file dialogs that the key record component shows, as an interface handed in: the windows
+// supply real dialogs, the command line and the tests supply their own answers.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace zarn {
+
+class IFileDialogs {
+public:
+    virtual ~IFileDialogs() = default;
+
+    // The open-file dialog, starting in `initialFolder` ("" for the default). Returns the chosen
+    // path, or nothing when the user cancelled.
+    virtual std::optional<std::string> ExecuteOpenDialog(const std::string& initialFolder) = 0;
+
+    // The save-file dialog, starting in `initialFolder`. With `overwritePrompt` it asks before an
+    // existing file is replaced; a "no" there is a cancel. Returns the chosen path, or nothing.
+    virtual std::optional<std::string> ExecuteSaveDialog(const std::string& initialFolder, bool overwritePrompt) = 0;
+};
+
+// Dialogs that answer every question with a cancel: what a component without a window gets.
+class TNoFileDialogs : public IFileDialogs {
+public:
+    std::optional<std::string> ExecuteOpenDialog(const std::string&) override { return std::nullopt; }
+    std::optional<std::string> ExecuteSaveDialog(const std::string&, bool) override { return std::nullopt; }
+};
+
+} // namespace zarn

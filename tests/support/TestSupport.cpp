@@ -1,0 +1,76 @@
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace zarn::test {
+
+std::uint64_t TestSeed() {
+    static const std::uint64_t seed = [] {
+        const char* text = std::getenv("ZARN_TEST_SEED");
+        return text != nullptr ? std::strtoull(text, nullptr, 0) : 20261208ULL;
+    }();
+    return seed;
+}
+
+std::string SeedTrace() { return "ZARN_TEST_SEED=" + std::to_string(TestSeed()); }
+
+std::mt19937_64 SeededGenerator(std::uint64_t salt) { return std::mt19937_64(TestSeed() * 0x9E3779B97F4A7C15ULL + salt); }
+
+std::string RandomBytes(std::mt19937_64& generator, std::size_t count) {
+    std::string bytes(count, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(generator() & 0xFF);
+    return bytes;
+}
+
+TTemporaryFolder::TTemporaryFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "zarn-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("cannot create a temporary folder");
+    m_path = pattern;
+}
+
+TTemporaryFolder::~TTemporaryFolder() {
+    std::error_code ignored;
+    // Folders made read-only by a test must become writable again to be removed.
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(m_path, ignored))
+        std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ignored);
+    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                 ignored);
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+std::string TTemporaryFolder::File(const std::string& name) const { return m_path + "/" + name; }
+
+void WriteFile(const std::string& fileName, const std::string& content) {
+    std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
+    ASSERT_TRUE(out.good()) << "cannot write " << fileName;
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    ASSERT_TRUE(out.good()) << "cannot write " << fileName;
+}
+
+std::string ReadFile(const std::string& fileName) {
+    std::ifstream in(fileName, std::ios::binary);
+    EXPECT_TRUE(in.good()) << "cannot read " << fileName;
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+std::string Hex(const std::string& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (const char c : bytes) {
+        text.push_back(digits[static_cast<unsigned char>(c) >> 4]);
+        text.push_back(digits[static_cast<unsigned char>(c) & 15]);
+    }
+    return text;
+}
+
+} // namespace zarn::test

@@ -1,0 +1,45 @@
+// Helpers shared by the test programs: a seeded random source and temporary folders.
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <string>
+
+namespace zarn::test {
+
+// The seed for randomised tests: ZARN_TEST_SEED from the environment, else a fixed value. Tests
+// print it with their failures (SCOPED_TRACE(SeedTrace())) so a failing case can be replayed.
+std::uint64_t TestSeed();
+std::string SeedTrace();
+
+// A generator seeded with TestSeed() plus `salt`, so that tests do not share one sequence.
+std::mt19937_64 SeededGenerator(std::uint64_t salt = 0);
+
+// `count` random bytes.
+std::string RandomBytes(std::mt19937_64& generator, std::size_t count);
+
+// A fresh folder under the system's temporary folder, removed with everything in it on destruction.
+class TTemporaryFolder {
+public:
+    TTemporaryFolder();
+    ~TTemporaryFolder();
+    TTemporaryFolder(const TTemporaryFolder&) = delete;
+    TTemporaryFolder& operator=(const TTemporaryFolder&) = delete;
+
+    const std::string& Path() const { return m_path; }
+    // Path() + "/" + name.
+    std::string File(const std::string& name) const;
+
+private:
+    std::string m_path;
+};
+
+// Writes `content` to `fileName` as it is (binary); fails the test when that is not possible.
+void WriteFile(const std::string& fileName, const std::string& content);
+// The whole content of `fileName`; fails the test when it cannot be read.
+std::string ReadFile(const std::string& fileName);
+
+// Hex text of bytes, upper case, for failure messages.
+std::string Hex(const std::string& bytes);
+
+} // namespace zarn::test
