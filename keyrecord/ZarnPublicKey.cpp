@@ -79,7 +79,9 @@ std::int32_t TZarnPublicKey::ImportKey(std::string& Message) {
             Message = "Import aborted during file dialog";
         }
     }
-    if (status == 0 && !FileExists(FFileName)) {
+    // A folder of that name exists but is no file: the read below reports it as such, rather than
+    // calling it missing.
+    if (status == 0 && !FileExists(FFileName) && !DirectoryExists(FFileName)) {
         status = 2;
         Message = "File " + FFileName + " does not exist";
     }

@@ -124,6 +124,11 @@ bool FileExists(const std::string& fileName) {
     return !fileName.empty() && stat(fileName.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
+bool DirectoryExists(const std::string& folderName) {
+    struct stat info {};
+    return !folderName.empty() && stat(folderName.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 TTextFileReader::TTextFileReader(const std::string& fileName) : m_fileName(fileName) {
     m_fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
     if (m_fd < 0)

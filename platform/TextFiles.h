@@ -23,6 +23,9 @@ std::string ExtractFileDir(const std::string& fileName);
 // True when `fileName` names an existing entry that is not a folder.
 bool FileExists(const std::string& fileName);
 
+// True when `folderName` names an existing folder.
+bool DirectoryExists(const std::string& folderName);
+
 // What the reader does with each byte of a line (CR, LF and Ctrl-Z keep their line rules).
 struct TLineFilter {
     enum TByteClass : unsigned char {

@@ -44,6 +44,9 @@ TEST(TextFiles, FolderPartAndExistence) {
     EXPECT_FALSE(FileExists(folder.File("missing.key")));
     EXPECT_FALSE(FileExists(folder.Path())); // a folder is not a file
     EXPECT_FALSE(FileExists(""));
+    EXPECT_TRUE(DirectoryExists(folder.Path()));
+    EXPECT_FALSE(DirectoryExists(folder.File("x.key")));
+    EXPECT_FALSE(DirectoryExists(folder.File("missing")));
 }
 
 TEST(TextFiles, LineRules) {
@@ -176,26 +179,20 @@ TEST(TextFiles, WriterFollowsSymbolicLinks) {
     EXPECT_TRUE(S_ISLNK(info.st_mode));
 }
 
-// Runs `write` in a child process without the right to write into `folder`: as root the child
-// takes the identity of nobody; otherwise the folder is made read-only. Returns the child's exit
-// code: 0 when the write raised EInOutError naming `fileName`.
+// Writes `fileName` from a process without the right to write into `folder`. Returns 0 when the
+// write raised EInOutError naming the file.
 int WriteWithoutPermission(const std::string& folder, const std::string& fileName) {
     chmod(folder.c_str(), 0555);
-    const pid_t child = fork();
-    if (child == 0) {
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
-            _exit(3);
+    const int result = test::RunUnprivileged([&] {
         try {
             WriteTextFileLine(fileName, "NEW CONTENT");
         } catch (const EInOutError& error) {
-            _exit(error.Message().find(fileName) != std::string::npos ? 0 : 2);
+            return error.Message().find(fileName) != std::string::npos ? 0 : 2;
         }
-        _exit(1);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
+        return 1;
+    });
     chmod(folder.c_str(), 0755);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+    return result;
 }
 
 TEST(TextFiles, FailedWriteLeavesTheOldFileAsItWas) {

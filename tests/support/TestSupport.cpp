@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace zarn::test {
 
@@ -61,6 +63,19 @@ std::string ReadFile(const std::string& fileName) {
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
+}
+
+int RunUnprivileged(const std::function<int()>& action) {
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(101);
+        _exit(action());
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
 }
 
 std::string Hex(const std::string& bytes) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <string>
 
@@ -38,6 +39,12 @@ private:
 void WriteFile(const std::string& fileName, const std::string& content);
 // The whole content of `fileName`; fails the test when it cannot be read.
 std::string ReadFile(const std::string& fileName);
+
+// Runs `action` in a child process without the rights of root: as root the child takes the
+// identity of nobody first. Returns the child's exit code (`action`'s result), or 100 when the
+// child did not exit normally. Use for tests of files that must not be readable or writable,
+// which root could otherwise read and write.
+int RunUnprivileged(const std::function<int()>& action);
 
 // Hex text of bytes, upper case, for failure messages.
 std::string Hex(const std::string& bytes);

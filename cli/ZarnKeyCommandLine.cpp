@@ -1,0 +1,280 @@
+#include "cli/ZarnKeyCommandLine.h"
+
+#include "cli/KeyRecordJson.h"
+#include "keyrecord/ZarnPublicKey.h"
+#include "platform/Conversions.h"
+#include "platform/Errors.h"
+#include "platform/TextEncoding.h"
+#include "platform/TextFiles.h"
+
+#include <CLI/CLI.hpp>
+
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <sstream>
+
+namespace zarn {
+
+namespace {
+
+// Answers the component's dialogs with a path given on the command line. The save dialog's
+// question before replacing a file is answered "no" unless `replace` is set.
+class TCommandLineDialogs : public IFileDialogs {
+public:
+    TCommandLineDialogs(std::string path, bool replace) : m_path(std::move(path)), m_replace(replace) {}
+
+    std::optional<std::string> ExecuteOpenDialog(const std::string&) override { return m_path; }
+    std::optional<std::string> ExecuteSaveDialog(const std::string&, bool overwritePrompt) override {
+        if (overwritePrompt && !m_replace && FileExists(m_path)) {
+            m_refusedReplace = true;
+            return std::nullopt;
+        }
+        return m_path;
+    }
+    bool RefusedReplace() const { return m_refusedReplace; }
+
+private:
+    std::string m_path;
+    bool m_replace;
+    bool m_refusedReplace = false;
+};
+
+struct TImportResult {
+    std::int32_t Status = 0;
+    std::string Message;
+};
+
+// Imports `fileName` without a dialog into `key`.
+TImportResult ImportFile(const std::string& fileName, TZarnPublicKey& key) {
+    key.SetShowFileDialog(false);
+    key.SetFileName(fileName);
+    TImportResult result;
+    result.Status = key.ImportKey(result.Message);
+    return result;
+}
+
+int ExitFor(std::int32_t status) { return status == 0 ? kExitSuccess : kExitStatusNotZero; }
+
+// ---- show ----
+
+struct TShowOptions {
+    std::string File;
+    bool Json = false;
+};
+
+void PrintProperties(const TZarnPublicKey& key, std::ostream& out) {
+    const nlohmann::ordered_json object = KeyRecordToJson(key);
+    for (const auto& [name, value] : object.items()) {
+        if (name == "FileName" || name == "ShowFileDialog")
+            continue;
+        out << name << ": " << (value.is_string() ? value.get<std::string>() : value.dump()) << "\n";
+    }
+}
+
+int RunShow(const TShowOptions& options, std::ostream& out) {
+    TZarnPublicKey key;
+    const TImportResult result = ImportFile(options.File, key);
+    if (options.Json) {
+        nlohmann::ordered_json object;
+        object["status"] = result.Status;
+        object["message"] = MessageToUtf8(result.Message);
+        object.update(KeyRecordToJson(key));
+        object["FileName"] = MessageToUtf8(key.GetFileName());
+        out << object.dump(2) << "\n";
+    } else {
+        out << "File: " << MessageToUtf8(key.GetFileName()) << "\n";
+        out << "Status: " << result.Status << "\n";
+        out << "Message: " << MessageToUtf8(result.Message) << "\n";
+        PrintProperties(key, out);
+    }
+    return ExitFor(result.Status);
+}
+
+// ---- check ----
+
+int RunCheck(const std::vector<std::string>& files, std::ostream& out, std::ostream& err) {
+    int exitStatus = kExitSuccess;
+    for (const std::string& file : files) {
+        try {
+            TZarnPublicKey key;
+            const TImportResult result = ImportFile(file, key);
+            out << MessageToUtf8(file) << ": " << result.Status << " " << MessageToUtf8(result.Message) << "\n";
+            if (result.Status != 0)
+                exitStatus = std::max(exitStatus, kExitStatusNotZero);
+        } catch (const std::exception& error) {
+            err << "zarnkey: " << MessageToUtf8(error.what()) << "\n";
+            out << MessageToUtf8(file) << ": error\n";
+            exitStatus = kExitRaisedError;
+        }
+    }
+    return exitStatus;
+}
+
+// ---- export ----
+
+struct TExportOptions {
+    std::string Out;
+    bool Replace = false;
+    std::string FromJson;
+    std::optional<std::string> OwnerId, Index, ExpDate, HashIndicator, AlgorithmIndicator;
+    std::optional<std::string> ModulusLength, ExponentLength, Modulus, Exponent;
+};
+
+nlohmann::json ReadJsonFile(const std::string& fileName) {
+    std::ifstream in(fileName, std::ios::binary);
+    if (!in)
+        throw EInOutError("Cannot open file \"" + fileName + "\"");
+    try {
+        return nlohmann::json::parse(in);
+    } catch (const nlohmann::json::exception& error) {
+        throw Exception("\"" + fileName + "\" is not a JSON text: " + error.what());
+    }
+}
+
+// The length in bytes of a hexadecimal text as the main window counts it: its trimmed length div 2.
+std::int32_t LengthOfHexText(const std::string& text) {
+    return static_cast<std::int32_t>(Trim(text).size() / 2);
+}
+
+void SetFromOptions(const TExportOptions& options, TZarnPublicKey& key) {
+    const auto text = [](const std::optional<std::string>& value) {
+        const std::optional<std::string> latin1 = Utf8ToLatin1(*value);
+        if (!latin1)
+            throw Exception("'" + *value + "' holds a character above 255");
+        return *latin1;
+    };
+    key.SetPublicKeyOwnerId(text(options.OwnerId));
+    key.SetPublicKeyIndex(StrToInt(*options.Index));
+    key.SetPublicKeyExpDate(text(options.ExpDate));
+    key.SetHashAlgorithmIndicator(StrToInt(*options.HashIndicator));
+    key.SetPublicKeyAlgorithmIndicator(StrToInt(*options.AlgorithmIndicator));
+    key.SetPublicKeyModulus(text(options.Modulus));
+    key.SetPublicKeyExponent(text(options.Exponent));
+    key.SetPublicKeyModulusLength(options.ModulusLength ? StrToInt(*options.ModulusLength)
+                                                        : LengthOfHexText(key.GetPublicKeyModulus()));
+    key.SetPublicKeyExponentLength(options.ExponentLength ? StrToInt(*options.ExponentLength)
+                                                          : LengthOfHexText(key.GetPublicKeyExponent()));
+}
+
+void SetFromJson(const std::string& fileName, TZarnPublicKey& key) {
+    const nlohmann::json object = ReadJsonFile(fileName);
+    KeyRecordFromJson(object, key);
+    if (!object.contains("PublicKeyModulusLength"))
+        key.SetPublicKeyModulusLength(LengthOfHexText(key.GetPublicKeyModulus()));
+    if (!object.contains("PublicKeyExponentLength"))
+        key.SetPublicKeyExponentLength(LengthOfHexText(key.GetPublicKeyExponent()));
+}
+
+// Imports the written file again and warns when that would not give status 0.
+void WarnUnlessItImportsCleanly(const std::string& fileName, std::ostream& err) {
+    TZarnPublicKey check;
+    const TImportResult result = ImportFile(fileName, check);
+    if (result.Status != 0)
+        err << "zarnkey: warning: the written file does not import cleanly: " << result.Status << " "
+            << MessageToUtf8(result.Message) << "\n";
+}
+
+int RunExport(const TExportOptions& options, std::ostream& out, std::ostream& err) {
+    TZarnPublicKey key;
+    if (!options.FromJson.empty())
+        SetFromJson(options.FromJson, key);
+    else
+        SetFromOptions(options, key);
+    TCommandLineDialogs dialogs(options.Out, options.Replace);
+    key.SetFileDialogs(&dialogs);
+    std::string message;
+    const std::int32_t status = key.ExportKey(message);
+    out << "File: " << MessageToUtf8(options.Out) << "\n";
+    out << "Status: " << status << "\n";
+    out << "Message: " << message << "\n";
+    if (dialogs.RefusedReplace()) {
+        err << "zarnkey: " << MessageToUtf8(options.Out) << " exists; add --force to replace it\n";
+        return ExitFor(status);
+    }
+    out << "HashResult: " << Latin1ToJsonString(key.GetHashResult()) << "\n";
+    WarnUnlessItImportsCleanly(options.Out, err);
+    return ExitFor(status);
+}
+
+// ---- the application ----
+
+void AddRecordOption(CLI::App& command, std::optional<std::string>& target, const std::string& names,
+                     const std::string& description, std::vector<CLI::Option*>& record) {
+    record.push_back(command.add_option(names, target, description));
+}
+
+std::vector<CLI::Option*> AddExportOptions(CLI::App& command, TExportOptions& options) {
+    command.add_option("--out,-o", options.Out, "the key file to write")->required();
+    command.add_flag("--force,-f", options.Replace, "replace the file when it exists");
+    std::vector<CLI::Option*> record;
+    AddRecordOption(command, options.OwnerId, "--owner-id,--PublicKeyOwnerId",
+                    "owner identifier digits (blanks removed, cut to 10)", record);
+    AddRecordOption(command, options.Index, "--index,--PublicKeyIndex", "key index, 0..255", record);
+    AddRecordOption(command, options.ExpDate, "--exp-date,--PublicKeyExpDate", "expiration date digits (4)",
+                    record);
+    AddRecordOption(command, options.HashIndicator, "--hash-indicator,--HashAlgorithmIndicator",
+                    "hash algorithm indicator (1 = SHA-1; any other value writes no hash)", record);
+    AddRecordOption(command, options.AlgorithmIndicator, "--algorithm-indicator,--PublicKeyAlgorithmIndicator",
+                    "public-key algorithm indicator", record);
+    AddRecordOption(command, options.Modulus, "--modulus,--PublicKeyModulus", "modulus as hexadecimal text",
+                    record);
+    AddRecordOption(command, options.Exponent, "--exponent,--PublicKeyExponent", "exponent as hexadecimal text",
+                    record);
+    const std::size_t required = record.size();
+    AddRecordOption(command, options.ModulusLength, "--modulus-length,--PublicKeyModulusLength",
+                    "modulus length in bytes (default: trimmed modulus text length div 2)", record);
+    AddRecordOption(command, options.ExponentLength, "--exponent-length,--PublicKeyExponentLength",
+                    "exponent length in bytes (default: trimmed exponent text length div 2)", record);
+    CLI::Option* fromJson = command.add_option("--from-json", options.FromJson,
+                                               "take the record from a JSON object as `show --json` prints it");
+    for (CLI::Option* option : record)
+        option->excludes(fromJson);
+    record.resize(required);
+    return record;
+}
+
+} // namespace
+
+int RunZarnKey(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+    CLI::App app{"zarnkey: import, check and export Zarn public key files"};
+    app.require_subcommand(1);
+
+    TShowOptions show;
+    CLI::App* showCommand = app.add_subcommand("show", "import a key file and print its status, message and fields");
+    showCommand->add_option("file", show.File, "the key file")->required();
+    showCommand->add_flag("--json", show.Json, "print one JSON object");
+
+    std::vector<std::string> checkFiles;
+    CLI::App* checkCommand = app.add_subcommand("check", "import key files and print one status line for each");
+    checkCommand->add_option("files", checkFiles, "the key files")->required();
+
+    TExportOptions exportOptions;
+    CLI::App* exportCommand = app.add_subcommand(
+        "export", "write a key file from the record fields given as options or as a JSON object");
+    const std::vector<CLI::Option*> recordOptions = AddExportOptions(*exportCommand, exportOptions);
+
+    try {
+        app.parse(argc, argv);
+        if (exportCommand->parsed() && exportOptions.FromJson.empty())
+            for (CLI::Option* option : recordOptions)
+                if (option->count() == 0)
+                    throw CLI::RequiredError(option->get_name() + " is required without --from-json");
+    } catch (const CLI::ParseError& error) {
+        return app.exit(error, out, err) == 0 ? kExitSuccess : kExitUsage;
+    }
+
+    try {
+        if (showCommand->parsed())
+            return RunShow(show, out);
+        if (checkCommand->parsed())
+            return RunCheck(checkFiles, out, err);
+        return RunExport(exportOptions, out, err);
+    } catch (const std::exception& error) {
+        out.flush();
+        err << "zarnkey: " << MessageToUtf8(error.what()) << "\n";
+        return kExitRaisedError;
+    }
+}
+
+} // namespace zarn

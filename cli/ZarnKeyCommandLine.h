@@ -1,0 +1,24 @@
+// zarnkey: the key record's import, check and export, and key-pair generation, for scripts.
+//
+//   zarnkey show FILE [--json]      import FILE and print the status, the message and every property
+//   zarnkey check FILE...           one line per file: its status and message
+//   zarnkey export --out FILE ...   write a key file from options or from `show --json` output
+//
+// Exit status: 0 when the operation's status is 0, 1 for any other status, 2 for a usage error,
+// 3 for a raised error (its text goes to standard error).
+#pragma once
+
+#include <iosfwd>
+
+namespace zarn {
+
+constexpr int kExitSuccess = 0;
+constexpr int kExitStatusNotZero = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitRaisedError = 3;
+
+// Runs the command line on `argv` (argv[0] is the program name), printing results to `out` and
+// errors and warnings to `err`. Returns the exit status.
+int RunZarnKey(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+
+} // namespace zarn
