@@ -81,7 +81,8 @@ int RunShow(const TShowOptions& options, std::ostream& out) {
         object["message"] = MessageToUtf8(result.Message);
         object.update(KeyRecordToJson(key));
         object["FileName"] = MessageToUtf8(key.GetFileName());
-        out << object.dump(2) << "\n";
+        // Characters above 127 as \u escapes, so the output is plain ASCII.
+        out << object.dump(2, ' ', true) << "\n";
     } else {
         out << "File: " << MessageToUtf8(key.GetFileName()) << "\n";
         out << "Status: " << result.Status << "\n";

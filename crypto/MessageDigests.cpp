@@ -172,29 +172,23 @@ void CompressPortable(std::uint32_t state[5], const unsigned char* blocks, std::
         for (int t = 16; t < 80; ++t)
             w[t] = RotateLeft(w[t - 3] ^ w[t - 8] ^ w[t - 14] ^ w[t - 16], 1);
         std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
-        for (int t = 0; t < 80; ++t) {
-            std::uint32_t f = 0;
-            std::uint32_t k = 0;
-            if (t < 20) {
-                f = (b & c) | (~b & d);
-                k = 0x5A827999;
-            } else if (t < 40) {
-                f = b ^ c ^ d;
-                k = 0x6ED9EBA1;
-            } else if (t < 60) {
-                f = (b & c) | (b & d) | (c & d);
-                k = 0x8F1BBCDC;
-            } else {
-                f = b ^ c ^ d;
-                k = 0xCA62C1D6;
-            }
-            const std::uint32_t temp = RotateLeft(a, 5) + f + e + k + w[t];
+        // One step: the round function's value f and constant k enter with the schedule word.
+        const auto step = [&](std::uint32_t f, std::uint32_t k, std::uint32_t word) {
+            const std::uint32_t temp = RotateLeft(a, 5) + f + e + k + word;
             e = d;
             d = c;
             c = RotateLeft(b, 30);
             b = a;
             a = temp;
-        }
+        };
+        for (int t = 0; t < 20; ++t)
+            step((b & c) | (~b & d), 0x5A827999, w[t]);
+        for (int t = 20; t < 40; ++t)
+            step(b ^ c ^ d, 0x6ED9EBA1, w[t]);
+        for (int t = 40; t < 60; ++t)
+            step((b & c) | (b & d) | (c & d), 0x8F1BBCDC, w[t]);
+        for (int t = 60; t < 80; ++t)
+            step(b ^ c ^ d, 0xCA62C1D6, w[t]);
         state[0] += a;
         state[1] += b;
         state[2] += c;

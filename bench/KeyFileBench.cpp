@@ -1,0 +1,129 @@
+// `zarnkey show` on 100 MB key files whose key line stands at the end: throughput and peak memory
+// of the whole process, next to a plain read of the same file (read(2) in 64 KiB pieces, counting
+// line feeds) in the same run. The peak memory is that of the zarnkey process (an upper bound: it
+// includes the small image of this program from which it is spawned). Files: many junk lines; one junk line of 100 MB; one key line
+// followed by 100 MB of hexadecimal digits.
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+constexpr std::size_t kFileSize = 100u << 20;
+const char* const kKeyLine = "123456789F05121201010201ABCD0371D2B81C63DA4E8D1BA2C28532DD33C77D4A3C5B\r\n";
+
+struct TMeasure {
+    double Seconds = 0;
+    long PeakKiB = 0;
+};
+
+TMeasure RunZarnKey(const std::string& file) {
+    const char* argv[] = {ZARNKEY_PATH, "show", file.c_str(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    const auto start = std::chrono::steady_clock::now();
+    pid_t child = 0;
+    if (posix_spawn(&child, ZARNKEY_PATH, &actions, nullptr, const_cast<char**>(argv), environ) != 0) {
+        std::perror("posix_spawn");
+        std::exit(1);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    posix_spawn_file_actions_destroy(&actions);
+    const auto end = std::chrono::steady_clock::now();
+    return {std::chrono::duration<double>(end - start).count(), usage.ru_maxrss};
+}
+
+TMeasure PlainRead(const std::string& file) {
+    const auto start = std::chrono::steady_clock::now();
+    const int fd = open(file.c_str(), O_RDONLY);
+    std::vector<char> buffer(65536);
+    std::size_t lines = 0;
+    for (ssize_t count; (count = read(fd, buffer.data(), buffer.size())) > 0;)
+        lines += static_cast<std::size_t>(std::count(buffer.data(), buffer.data() + count, '\n'));
+    close(fd);
+    const auto end = std::chrono::steady_clock::now();
+    if (lines == static_cast<std::size_t>(-1))
+        std::puts("");
+    return {std::chrono::duration<double>(end - start).count(), 0};
+}
+
+void WriteJunkLines(const std::string& file) {
+    std::ofstream out(file, std::ios::binary);
+    const std::string line = "junk line of a key file, not a key: " + std::string(60, 'x') + "\r\n";
+    for (std::size_t written = 0; written < kFileSize; written += line.size())
+        out << line;
+    out << kKeyLine;
+}
+
+void WriteOneJunkLine(const std::string& file) {
+    std::ofstream out(file, std::ios::binary);
+    out << "-" << std::string(kFileSize, 'A') << "\r\n" << kKeyLine;
+}
+
+void WriteLongKeyLine(const std::string& file) {
+    std::ofstream out(file, std::ios::binary);
+    std::string line = kKeyLine;
+    line.resize(line.size() - 2);
+    out << line << std::string(kFileSize, '0') << "\r\n";
+}
+
+template <typename F>
+TMeasure Best(F measure, const std::string& file) {
+    TMeasure best = measure(file);
+    for (int i = 0; i < 4; ++i) {
+        const TMeasure next = measure(file);
+        best.Seconds = std::min(best.Seconds, next.Seconds);
+        best.PeakKiB = std::max(best.PeakKiB, next.PeakKiB);
+    }
+    return best;
+}
+
+} // namespace
+
+int main() {
+    const std::string folder = (std::filesystem::temp_directory_path() / "zarn-keyfile-bench").string();
+    std::filesystem::create_directories(folder);
+    struct Case {
+        const char* name;
+        void (*write)(const std::string&);
+    };
+    const Case cases[] = {{"junk lines", WriteJunkLines},
+                          {"one 100 MB junk line", WriteOneJunkLine},
+                          {"100 MB key line", WriteLongKeyLine}};
+    std::printf("%-22s %12s %14s %12s %16s\n", "file", "zarnkey MB/s", "plain read MB/s", "ours/base", "peak memory MiB");
+    for (const Case& c : cases) {
+        const std::string file = folder + "/bench.key";
+        // Written by a child process, so that this process stays small: a spawned child's peak
+        // memory counts the high-water mark of the image it was started from.
+        const pid_t writer = fork();
+        if (writer == 0) {
+            c.write(file);
+            _exit(0);
+        }
+        waitpid(writer, nullptr, 0);
+        const double megabytes = static_cast<double>(std::filesystem::file_size(file)) / (1 << 20);
+        PlainRead(file); // warm the page cache
+        const TMeasure ours = Best(RunZarnKey, file);
+        const TMeasure base = Best(PlainRead, file);
+        std::printf("%-22s %12.0f %14.0f %12.2f %16.1f\n", c.name, megabytes / ours.Seconds, megabytes / base.Seconds,
+                    (megabytes / ours.Seconds) / (megabytes / base.Seconds), static_cast<double>(ours.PeakKiB) / 1024);
+    }
+    std::filesystem::remove_all(folder);
+    return 0;
+}

@@ -1,0 +1,282 @@
+#include "cli/KeyRecordJson.h"
+#include "cli/ZarnKeyCommandLine.h"
+#include "encoding/UTHHexUtilities.h"
+#include "platform/Errors.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <openssl/sha.h>
+
+#include <filesystem>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace zarn {
+namespace {
+
+using test::ReadFile;
+using test::TTemporaryFolder;
+using test::WriteFile;
+
+struct TRun {
+    int Exit = -1;
+    std::string Out;
+    std::string Err;
+};
+
+TRun RunZarnKeyWith(const std::vector<std::string>& args) {
+    std::vector<const char*> argv = {"zarnkey"};
+    for (const std::string& arg : args)
+        argv.push_back(arg.c_str());
+    std::ostringstream out;
+    std::ostringstream err;
+    TRun run;
+    run.Exit = RunZarnKey(static_cast<int>(argv.size()), argv.data(), out, err);
+    run.Out = out.str();
+    run.Err = err.str();
+    return run;
+}
+
+std::string Sha1Hex(const std::string& recordHex) {
+    const std::string bytes = HexToBytes(recordHex);
+    unsigned char digest[SHA_DIGEST_LENGTH];
+    SHA1(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), digest);
+    return BytesToHex(std::string(reinterpret_cast<const char*>(digest), SHA_DIGEST_LENGTH));
+}
+
+const std::string kExampleRecord = "123456789F05121201010201ABCD03";
+const std::string kExampleLine = kExampleRecord + Sha1Hex(kExampleRecord);
+
+std::vector<std::string> ExampleExportArgs(const std::string& out) {
+    return {"export", "--out", out, "--owner-id", "1234567890", "--index", "5", "--exp-date", "1212",
+            "--hash-indicator", "1", "--algorithm-indicator", "1", "--modulus", "ABCD", "--exponent", "03"};
+}
+
+TEST(ZarnKeyUsage, HelpAndUsageErrors) {
+    const TRun help = RunZarnKeyWith({"--help"});
+    EXPECT_EQ(help.Exit, 0);
+    for (const char* word : {"show", "check", "export"})
+        EXPECT_NE(help.Out.find(word), std::string::npos) << word;
+    EXPECT_EQ(RunZarnKeyWith({"export", "--help"}).Exit, 0);
+    EXPECT_NE(RunZarnKeyWith({"export", "--help"}).Out.find("--from-json"), std::string::npos);
+    const std::vector<std::vector<std::string>> usageErrors = {
+        {},
+        {"show"},
+        {"show", "a.key", "b.key"},
+        {"check"},
+        {"frobnicate"},
+        {"export", "--owner-id", "1"},
+        {"export", "--out", "x.key", "--owner-id", "1"},
+        {"export", "--out", "x.key", "--from-json", "x.json", "--index", "1"},
+        {"show", "--bogus", "a.key"},
+    };
+    for (const auto& args : usageErrors) {
+        const TRun run = RunZarnKeyWith(args);
+        EXPECT_EQ(run.Exit, kExitUsage) << ::testing::PrintToString(args);
+        EXPECT_FALSE(run.Err.empty());
+    }
+}
+
+TEST(ZarnKeyShow, PrintsStatusMessageAndEveryProperty) {
+    TTemporaryFolder folder;
+    WriteFile(folder.File("a.key"), "header\r\n" + kExampleLine + "\r\n");
+    const TRun run = RunZarnKeyWith({"show", folder.File("a.key")});
+    EXPECT_EQ(run.Exit, 0);
+    EXPECT_NE(run.Out.find("Status: 0\nMessage: Import successfully completed!\n"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("PublicKeyOwnerId: 123456789\n"), std::string::npos);
+    EXPECT_NE(run.Out.find("PublicKeyModulus: ABCD\n"), std::string::npos);
+    EXPECT_NE(run.Out.find("ExpectedHashResult: " + Sha1Hex(kExampleRecord) + "\n"), std::string::npos);
+
+    const TRun missing = RunZarnKeyWith({"show", folder.File("missing.key")});
+    EXPECT_EQ(missing.Exit, kExitStatusNotZero);
+    EXPECT_NE(missing.Out.find("Message: File " + folder.File("missing.key") + " does not exist"), std::string::npos);
+
+    WriteFile(folder.File("short.key"), kExampleLine.substr(0, 10));
+    const TRun shortRun = RunZarnKeyWith({"show", "--json", folder.File("short.key")});
+    EXPECT_EQ(shortRun.Exit, kExitStatusNotZero);
+    const auto object = nlohmann::json::parse(shortRun.Out);
+    EXPECT_EQ(object["status"], 102);
+    EXPECT_EQ(object["message"], "Incorrect public key index");
+    EXPECT_EQ(object["PublicKeyOwnerId"], "123456789");
+    EXPECT_EQ(object["PublicKeyIndex"], 0);
+}
+
+TEST(ZarnKeyShow, JsonHoldsEveryPropertyWithItsType) {
+    TTemporaryFolder folder;
+    WriteFile(folder.File("a.key"), kExampleLine);
+    const TRun run = RunZarnKeyWith({"show", folder.File("a.key"), "--json"});
+    ASSERT_EQ(run.Exit, 0) << run.Err;
+    const auto object = nlohmann::json::parse(run.Out);
+    EXPECT_EQ(object["status"], 0);
+    EXPECT_EQ(object["message"], "Import successfully completed!");
+    EXPECT_EQ(object["FileName"], folder.File("a.key"));
+    EXPECT_EQ(object["PublicKeyOwnerId"], "123456789");
+    EXPECT_EQ(object["PublicKeyIndex"], 5);
+    EXPECT_EQ(object["PublicKeyExpDate"], "1212");
+    EXPECT_EQ(object["HashAlgorithmIndicator"], 1);
+    EXPECT_EQ(object["PublicKeyAlgorithmIndicator"], 1);
+    EXPECT_EQ(object["PublicKeyModulusLength"], 2);
+    EXPECT_EQ(object["PublicKeyExponentLength"], 1);
+    EXPECT_EQ(object["PublicKeyModulus"], "ABCD");
+    EXPECT_EQ(object["PublicKeyExponent"], "03");
+    EXPECT_EQ(object["HashResult"], Sha1Hex(kExampleRecord));
+    EXPECT_EQ(object["ExpectedHashResult"], Sha1Hex(kExampleRecord));
+}
+
+TEST(ZarnKeyShow, UnreadableFilesExitWithTheErrorText) {
+    TTemporaryFolder folder;
+    const TRun run = RunZarnKeyWith({"show", folder.Path()});
+    EXPECT_EQ(run.Exit, kExitRaisedError);
+    EXPECT_NE(run.Err.find(folder.Path()), std::string::npos) << run.Err;
+    EXPECT_NE(run.Err.find("Is a directory"), std::string::npos) << run.Err;
+
+    WriteFile(folder.File("secret.key"), kExampleLine);
+    chmod(folder.File("secret.key").c_str(), 0000);
+    chmod(folder.Path().c_str(), 0755);
+    const int result = test::RunUnprivileged([&] {
+        const TRun denied = RunZarnKeyWith({"show", folder.File("secret.key")});
+        return denied.Exit == kExitRaisedError && denied.Err.find("Permission denied") != std::string::npos ? 0 : 1;
+    });
+    EXPECT_EQ(result, 0);
+}
+
+TEST(ZarnKeyCheck, OneLinePerFile) {
+    TTemporaryFolder folder;
+    WriteFile(folder.File("good.key"), kExampleLine);
+    WriteFile(folder.File("none.key"), "no key here\n");
+    const TRun good = RunZarnKeyWith({"check", folder.File("good.key")});
+    EXPECT_EQ(good.Exit, 0);
+    EXPECT_EQ(good.Out, folder.File("good.key") + ": 0 Import successfully completed!\n");
+    const TRun mixed = RunZarnKeyWith({"check", folder.File("good.key"), folder.File("none.key"), folder.File("gone.key")});
+    EXPECT_EQ(mixed.Exit, kExitStatusNotZero);
+    EXPECT_EQ(mixed.Out, folder.File("good.key") + ": 0 Import successfully completed!\n" + folder.File("none.key") +
+                             ": 1 No key found\n" + folder.File("gone.key") + ": 2 File " +
+                             folder.File("gone.key") + " does not exist\n");
+    const TRun withFolder = RunZarnKeyWith({"check", folder.Path(), folder.File("good.key")});
+    EXPECT_EQ(withFolder.Exit, kExitRaisedError);
+    EXPECT_NE(withFolder.Out.find(folder.File("good.key") + ": 0"), std::string::npos) << "goes on after an error";
+}
+
+TEST(ZarnKeyExport, WritesTheRecordFromOptions) {
+    TTemporaryFolder folder;
+    const TRun run = RunZarnKeyWith(ExampleExportArgs(folder.File("out.key")));
+    EXPECT_EQ(run.Exit, 0) << run.Err;
+    EXPECT_EQ(run.Err, "");
+    const std::string record = "123456789005121201010201ABCD03";
+    EXPECT_EQ(ReadFile(folder.File("out.key")), record + Sha1Hex(record) + "\r\n");
+    EXPECT_NE(run.Out.find("Message: Export successfully completed!"), std::string::npos);
+    EXPECT_NE(run.Out.find("HashResult: " + Sha1Hex(record)), std::string::npos);
+}
+
+TEST(ZarnKeyExport, ReplacesOnlyWithForce) {
+    TTemporaryFolder folder;
+    WriteFile(folder.File("out.key"), "keep me\r\n");
+    const TRun refused = RunZarnKeyWith(ExampleExportArgs(folder.File("out.key")));
+    EXPECT_EQ(refused.Exit, kExitStatusNotZero);
+    EXPECT_NE(refused.Out.find("Export aborted during file dialog"), std::string::npos);
+    EXPECT_NE(refused.Err.find("--force"), std::string::npos);
+    EXPECT_EQ(ReadFile(folder.File("out.key")), "keep me\r\n");
+    std::vector<std::string> args = ExampleExportArgs(folder.File("out.key"));
+    args.push_back("--force");
+    EXPECT_EQ(RunZarnKeyWith(args).Exit, 0);
+    EXPECT_NE(ReadFile(folder.File("out.key")), "keep me\r\n");
+}
+
+TEST(ZarnKeyExport, LengthsFollowTheTrimmedTextsUnlessGiven) {
+    TTemporaryFolder folder;
+    std::vector<std::string> args = ExampleExportArgs(folder.File("a.key"));
+    args[14] = " ABC DE ";
+    EXPECT_EQ(RunZarnKeyWith(args).Exit, 0);
+    EXPECT_EQ(ReadFile(folder.File("a.key")).substr(0, 31), "123456789005121201010301ABCDE03");
+    args = ExampleExportArgs(folder.File("b.key"));
+    args.insert(args.end(), {"--modulus-length", "$10", "--exponent-length", "0"});
+    EXPECT_EQ(RunZarnKeyWith(args).Exit, 0);
+    EXPECT_EQ(ReadFile(folder.File("b.key")).substr(20, 4), "1000");
+}
+
+TEST(ZarnKeyExport, ConversionErrorsAndWarnings) {
+    TTemporaryFolder folder;
+    std::vector<std::string> args = ExampleExportArgs(folder.File("a.key"));
+    args[6] = "1 ";
+    const TRun bad = RunZarnKeyWith(args);
+    EXPECT_EQ(bad.Exit, kExitRaisedError);
+    EXPECT_EQ(bad.Err, "zarnkey: '1 ' ist kein g\xC3\xBCltiger Integerwert\n");
+    EXPECT_FALSE(std::filesystem::exists(folder.File("a.key"))) << "nothing is written";
+
+    // The export writes what it is given; a record that cannot import cleanly gets a warning.
+    args = ExampleExportArgs(folder.File("b.key"));
+    args[4] = "123456789";
+    const TRun shifted = RunZarnKeyWith(args);
+    EXPECT_EQ(shifted.Exit, 0);
+    EXPECT_NE(shifted.Err.find("warning: the written file does not import cleanly"), std::string::npos);
+
+    args = ExampleExportArgs(folder.File("c.key"));
+    args[10] = "2";
+    const TRun noHash = RunZarnKeyWith(args);
+    EXPECT_EQ(noHash.Exit, kExitStatusNotZero);
+    EXPECT_NE(noHash.Out.find("Hash algorithm indicator not 1, hash not set"), std::string::npos);
+    EXPECT_NE(noHash.Err.find("111 Incorrect hash result"), std::string::npos) << noHash.Err;
+}
+
+TEST(ZarnKeyExport, JsonRoundTripForRandomRecords) {
+    SCOPED_TRACE(test::SeedTrace());
+    TTemporaryFolder folder;
+    auto generator = test::SeededGenerator(41);
+    for (int round = 0; round < 60; ++round) {
+        std::string owner;
+        for (int i = 0; i < 10; ++i)
+            owner.push_back(static_cast<char>('0' + generator() % 10));
+        std::string record = owner + BytesToHex(test::RandomBytes(generator, 1)) + "0199" + "01" +
+                             BytesToHex(test::RandomBytes(generator, 1));
+        const std::string modulus = test::RandomBytes(generator, generator() % 256);
+        const std::string exponent = test::RandomBytes(generator, 1 + generator() % 4);
+        record += BytesToHex(std::string(1, static_cast<char>(modulus.size()))) +
+                  BytesToHex(std::string(1, static_cast<char>(exponent.size()))) + BytesToHex(modulus) +
+                  BytesToHex(exponent);
+        std::string line = record + Sha1Hex(record);
+        if (round % 2 == 1)
+            for (char& c : line)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        WriteFile(folder.File("in.key"), "junk\n" + line + "\n");
+        const TRun shown = RunZarnKeyWith({"show", "--json", folder.File("in.key")});
+        ASSERT_EQ(shown.Exit, 0) << shown.Out;
+        WriteFile(folder.File("in.json"), shown.Out);
+        const TRun exported = RunZarnKeyWith({"export", "--from-json", folder.File("in.json"), "--out", folder.File("out.key"), "--force"});
+        ASSERT_EQ(exported.Exit, 0) << exported.Err;
+        EXPECT_EQ(exported.Err, "");
+        EXPECT_EQ(ReadFile(folder.File("out.key")), record + Sha1Hex(record) + "\r\n");
+        const TRun again = RunZarnKeyWith({"show", "--json", folder.File("out.key")});
+        auto first = nlohmann::json::parse(shown.Out);
+        auto second = nlohmann::json::parse(again.Out);
+        first.erase("FileName");
+        second.erase("FileName");
+        EXPECT_EQ(first, second) << "round " << round;
+    }
+}
+
+TEST(ZarnKeyJson, TextsAreLatin1AndTypesAreChecked) {
+    TZarnPublicKey key;
+    KeyRecordFromJson(nlohmann::json::parse(R"({"PublicKeyOwnerId": "12\u00a034", "PublicKeyIndex": 7})"), key);
+    EXPECT_EQ(key.GetPublicKeyOwnerId(), "12\xA0" "34");
+    EXPECT_EQ(key.GetPublicKeyIndex(), 7);
+    EXPECT_EQ(KeyRecordToJson(key)["PublicKeyOwnerId"], "12\u00a0" "34");
+    EXPECT_EQ(KeyRecordToJson(key)["PublicKeyOwnerId"].dump(-1, ' ', true), "\"12\\u00a034\"");
+    const char* bad[] = {
+        R"({"PublicKeyOwnerId": "\u20ac"})",  R"({"PublicKeyIndex": "5"})", R"({"PublicKeyIndex": 2147483648})",
+        R"({"PublicKeyIndex": -2147483649})", R"({"PublicKeyModulus": 12})", R"([1, 2])",
+        R"({"PublicKeyIndex": 1.5})",
+    };
+    for (const char* text : bad) {
+        TZarnPublicKey target;
+        EXPECT_THROW(KeyRecordFromJson(nlohmann::json::parse(text), target), Exception) << text;
+    }
+    TTemporaryFolder folder;
+    WriteFile(folder.File("bad.json"), "{ not json");
+    const TRun run = RunZarnKeyWith({"export", "--from-json", folder.File("bad.json"), "--out", folder.File("x.key")});
+    EXPECT_EQ(run.Exit, kExitRaisedError);
+    EXPECT_NE(run.Err.find("is not a JSON text"), std::string::npos);
+}
+
+} // namespace
+} // namespace zarn
