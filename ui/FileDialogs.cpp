@@ -1,0 +1,52 @@
+#include "ui/FileDialogs.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+
+namespace zarn {
+
+namespace {
+
+std::optional<std::string> Chosen(const QString& path) {
+    if (path.isEmpty())
+        return std::nullopt;
+    return QFile::encodeName(path).toStdString();
+}
+
+} // namespace
+
+std::optional<std::string> TQtFileDialogs::ExecuteOpenDialog(const std::string& initialFolder) {
+    return Chosen(QFileDialog::getOpenFileName(QApplication::activeWindow(), QString(),
+                                               QFile::decodeName(QByteArray::fromStdString(initialFolder))));
+}
+
+std::optional<std::string> TQtFileDialogs::ExecuteSaveDialog(const std::string& initialFolder,
+                                                             bool overwritePrompt) {
+    const QFileDialog::Options options =
+        overwritePrompt ? QFileDialog::Options() : QFileDialog::DontConfirmOverwrite;
+    return Chosen(QFileDialog::getSaveFileName(QApplication::activeWindow(), QString(),
+                                               QFile::decodeName(QByteArray::fromStdString(initialFolder)),
+                                               QString(), nullptr, options));
+}
+
+std::optional<std::string> TScriptedFileDialogs::ExecuteOpenDialog(const std::string& initialFolder) {
+    Asked.push_back({fdOpen, initialFolder, false});
+    return Next();
+}
+
+std::optional<std::string> TScriptedFileDialogs::ExecuteSaveDialog(const std::string& initialFolder,
+                                                                   bool overwritePrompt) {
+    Asked.push_back({fdSave, initialFolder, overwritePrompt});
+    return Next();
+}
+
+std::optional<std::string> TScriptedFileDialogs::Next() {
+    if (Answers.empty())
+        return std::nullopt;
+    std::optional<std::string> answer = Answers.front();
+    Answers.pop_front();
+    return answer;
+}
+
+} // namespace zarn

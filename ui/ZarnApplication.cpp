@@ -1,0 +1,85 @@
+#include "ui/ZarnApplication.h"
+
+#include "platform/Errors.h"
+#include "ui/MessageBoxes.h"
+
+#include <QFile>
+#include <QFont>
+#include <QFontDatabase>
+
+namespace zarn {
+
+namespace {
+
+constexpr const char* kWindowFontFamily = "MS Sans Serif";
+constexpr const char* kWineFontFile = "/usr/share/wine/fonts/ms_sans_serif.ttf";
+
+} // namespace
+
+TZarnApplication::TZarnApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    LoadApplicationFonts();
+}
+
+bool TZarnApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        ShowException(std::current_exception());
+        return false;
+    }
+}
+
+std::string ApplicationTitle() {
+    return QCoreApplication::applicationName().toStdString();
+}
+
+// The title goes into the application name only: a display name would be appended to every window
+// caption by some window systems.
+void SetApplicationTitle(const std::string& title) {
+    QCoreApplication::setApplicationName(QString::fromStdString(title));
+}
+
+bool LoadApplicationFonts() {
+    static const bool loaded = [] {
+        if (QFile::exists(kWineFontFile)) {
+            const int id = QFontDatabase::addApplicationFont(kWineFontFile);
+            if (id >= 0 && QFontDatabase::applicationFontFamilies(id).contains(kWindowFontFamily))
+                return true;
+        }
+        QFont::insertSubstitutions(kWindowFontFamily,
+                                   {"Liberation Sans Narrow", "Nimbus Sans Narrow", "Arial Narrow",
+                                    "DejaVu Sans Condensed", "Liberation Sans", "DejaVu Sans"});
+        return false;
+    }();
+    return loaded;
+}
+
+std::string DefaultErrorBoxText(const std::string& message) {
+    if (!message.empty() && static_cast<unsigned char>(message.back()) > '.')
+        return message + ".";
+    return message;
+}
+
+void ShowException(std::exception_ptr error) {
+    std::string message;
+    try {
+        std::rethrow_exception(error);
+    } catch (const Exception& e) {
+        message = e.Message();
+    } catch (const std::exception& e) {
+        message = e.what();
+    } catch (...) {
+        message = "Unknown error";
+    }
+    MessageBoxes().ShowErrorBox(DefaultErrorBoxText(message));
+}
+
+void CallHandler(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (...) {
+        ShowException(std::current_exception());
+    }
+}
+
+} // namespace zarn

@@ -1,0 +1,64 @@
+// The application object and the default error box.
+//
+// Every error that escapes a window's handler ends that handler and is shown in the default error
+// box: the error's text with an error icon, the application title as caption, and a full stop
+// added when the text's last character sorts after "."; then the program goes on. Two places
+// deliver errors to that box, and both call ShowException:
+//
+// - the handlers that a window connects with ConnectHandler are called inside a guard, because a
+//   handler's caller is a signal of a Qt widget, and the widget libraries cannot pass an error
+//   through their own frames (they are built without unwinding tables for their destructors);
+// - TZarnApplication::notify catches whatever escapes any other event handler.
+#pragma once
+
+#include <QApplication>
+
+#include <exception>
+#include <functional>
+#include <string>
+
+namespace zarn {
+
+// The application's title: it captions the message boxes and names the program to the desktop.
+inline constexpr const char* kApplicationTitle = "Morvel Zarn Public Key Importer";
+
+class TZarnApplication : public QApplication {
+    Q_OBJECT
+
+public:
+    // Initialises the application and loads the windows' fonts (LoadApplicationFonts).
+    TZarnApplication(int& argc, char** argv);
+
+    // Delivers the event; an error that escapes the receiver's handling is shown in the default error
+    // box, and the event counts as not handled.
+    bool notify(QObject* receiver, QEvent* event) override;
+};
+
+// The application title; SetApplicationTitle sets it (the application object must exist).
+std::string ApplicationTitle();
+void SetApplicationTitle(const std::string& title);
+
+// Makes the windows' font "MS Sans Serif" available: loads it from the Wine font folder when it is
+// there, and otherwise lets Qt substitute a close sans font (a narrow one first, since the layout is
+// measured for that font's widths). Returns true when the font itself was loaded.
+bool LoadApplicationFonts();
+
+// The text of the default error box for an error whose text is `message`: a full stop is added when
+// the last character (as an unsigned 8-bit code) sorts after ".".
+std::string DefaultErrorBoxText(const std::string& message);
+
+// Shows `error` in the default error box (MessageBoxes().ShowErrorBox). The text is the message of
+// a zarn::Exception or the what() of a std::exception.
+void ShowException(std::exception_ptr error);
+
+// Runs `handler`; an error it raises is shown with ShowException and goes no further.
+void CallHandler(const std::function<void()>& handler);
+
+// Connects `signal` of `sender` to `handler` of `form`, called through CallHandler with the sender.
+template <typename TSender, typename TSignal, typename TForm>
+void ConnectHandler(TSender* sender, TSignal signal, TForm* form, void (TForm::*handler)(QObject*)) {
+    QObject::connect(sender, signal, form,
+                     [sender, form, handler] { CallHandler([&] { (form->*handler)(sender); }); });
+}
+
+} // namespace zarn

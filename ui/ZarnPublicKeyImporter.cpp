@@ -1,0 +1,13 @@
+// The key importer's program: the application, its title, the main window, and the message loop
+// until the main window closes.
+#include "ui/FormPublicKeyImporter.h"
+#include "ui/ZarnApplication.h"
+
+int main(int argc, char** argv) {
+    zarn::TZarnApplication application(argc, argv);
+    zarn::SetApplicationTitle(zarn::kApplicationTitle);
+    // The first window created is the main window: closing it ends the program.
+    zarn::TForm1 Form1;
+    Form1.show();
+    return application.exec();
+}
