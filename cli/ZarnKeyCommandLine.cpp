@@ -240,6 +240,8 @@ std::vector<CLI::Option*> AddExportOptions(CLI::App& command, TExportOptions& op
 int RunZarnKey(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
     CLI::App app{"zarnkey: import, check and export Zarn public key files"};
     app.require_subcommand(1);
+    app.footer("Exit status: 0 when the operation's status is 0, 1 for any other status, 2 for a usage error,\n"
+               "3 for an error such as a file that cannot be read or written (its text goes to standard error).");
 
     TShowOptions show;
     CLI::App* showCommand = app.add_subcommand("show", "import a key file and print its status, message and fields");
