@@ -45,6 +45,7 @@ public:
     struct TShown {
         TKind Kind;
         std::string Text;
+        bool operator==(const TShown&) const = default;
     };
 
     void ShowMessage(const std::string& text) override;
