@@ -54,6 +54,12 @@ TImportResult ImportFile(const std::string& fileName, TZarnPublicKey& key) {
     return result;
 }
 
+// The whole text of an error: the message of one of ours, else what().
+std::string ErrorText(const std::exception& error) {
+    const auto* ours = dynamic_cast<const Exception*>(&error);
+    return MessageToUtf8(ours != nullptr ? ours->Message() : std::string(error.what()));
+}
+
 int ExitFor(std::int32_t status) { return status == 0 ? kExitSuccess : kExitStatusNotZero; }
 
 // ---- show ----
@@ -104,7 +110,7 @@ int RunCheck(const std::vector<std::string>& files, std::ostream& out, std::ostr
             if (result.Status != 0)
                 exitStatus = std::max(exitStatus, kExitStatusNotZero);
         } catch (const std::exception& error) {
-            err << "zarnkey: " << MessageToUtf8(error.what()) << "\n";
+            err << "zarnkey: " << ErrorText(error) << "\n";
             out << MessageToUtf8(file) << ": error\n";
             exitStatus = kExitRaisedError;
         }
@@ -275,7 +281,7 @@ int RunZarnKey(int argc, const char* const* argv, std::ostream& out, std::ostrea
         return RunExport(exportOptions, out, err);
     } catch (const std::exception& error) {
         out.flush();
-        err << "zarnkey: " << MessageToUtf8(error.what()) << "\n";
+        err << "zarnkey: " << ErrorText(error) << "\n";
         return kExitRaisedError;
     }
 }

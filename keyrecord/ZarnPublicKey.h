@@ -95,8 +95,8 @@ public:
 
     // Finds the key line of the file named FileName: 0 with the line (blanks and no-break spaces
     // removed), or 1 with an empty line when there is none. Raises EInOutError when the file
-    // cannot be read.
-    std::int32_t FindKeyLine(std::string& Line);
+    // cannot be read. Virtual so that tests can act between the existence check and the read.
+    virtual std::int32_t FindKeyLine(std::string& Line);
     // Decodes `HexLine` field by field into the properties and verifies the hash. Writes Message
     // only when it fails.
     std::int32_t DecodeKeyRecord(const std::string& HexLine, std::string& Message);

@@ -11,11 +11,15 @@
 
 namespace zarn {
 
-// The general error class; `Message` is the text shown to the user.
+// The general error class; `Message` is the text shown to the user, whole (what() ends at the first
+// NUL byte a text may hold).
 class Exception : public std::runtime_error {
 public:
-    explicit Exception(const std::string& message) : std::runtime_error(message) {}
-    std::string Message() const { return what(); }
+    explicit Exception(const std::string& message) : std::runtime_error(message), m_message(message) {}
+    const std::string& Message() const { return m_message; }
+
+private:
+    std::string m_message;
 };
 
 // A failed assertion: "<message> (<source name>, line <n>)".

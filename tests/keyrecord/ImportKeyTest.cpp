@@ -279,5 +279,29 @@ TEST_F(ImportKey, UnreadableFilesRaise) {
     EXPECT_EQ(result, 0);
 }
 
+// Removes the key file after the existence check, right before the key line search reads it.
+class TVanishingFile : public TZarnPublicKey {
+public:
+    std::int32_t FindKeyLine(std::string& Line) override {
+        std::remove(GetFileName().c_str());
+        return TZarnPublicKey::FindKeyLine(Line);
+    }
+};
+
+TEST_F(ImportKey, FileThatDisappearsBeforeTheReadRaises) {
+    WriteFile(m_folder.File("vanishing.key"), kFullLine + "\r\n");
+    TVanishingFile key;
+    SetOldValues(key);
+    key.SetFileName(m_folder.File("vanishing.key"));
+    try {
+        key.ImportKey(m_message);
+        FAIL() << "a removed file was read";
+    } catch (const EInOutError& error) {
+        EXPECT_NE(error.Message().find(m_folder.File("vanishing.key")), std::string::npos) << error.Message();
+        EXPECT_NE(error.Message().find("No such file or directory"), std::string::npos) << error.Message();
+    }
+    EXPECT_EQ(key.GetPublicKeyOwnerId(), "old owner");
+}
+
 } // namespace
 } // namespace zarn

@@ -64,6 +64,16 @@ TEST(Conversions, StrToIntRejectsWithTheGermanText) {
     }
 }
 
+TEST(Conversions, RejectedTextIsQuotedWhole) {
+    const std::string text("1\0002", 3);
+    try {
+        StrToInt(text);
+        FAIL() << "accepted";
+    } catch (const EConvertError& error) {
+        EXPECT_EQ(error.Message(), "'" + text + "' ist kein g\xFC" "ltiger Integerwert");
+    }
+}
+
 TEST(Errors, AssertionNamesSourceAndLine) {
     const int line = __LINE__ + 2;
     try {

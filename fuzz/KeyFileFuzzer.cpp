@@ -1,0 +1,145 @@
+// Key file import on arbitrary file bytes: the status is one of the import's codes with its own
+// message, no property beyond the failing field changes, and a record that imports with status 0
+// exports and imports again to the same properties.
+#include "keyrecord/ZarnPublicKey.h"
+
+#include <QVariant>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using zarn::TZarnPublicKey;
+
+void Check(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "check failed: %s\n", what);
+        std::abort();
+    }
+}
+
+const std::string& Folder() {
+    static const std::string folder = [] {
+        std::string pattern = "/tmp/zarn-fuzz-keyfile-XXXXXX";
+        Check(mkdtemp(pattern.data()) != nullptr, "temporary folder");
+        return pattern;
+    }();
+    return folder;
+}
+
+// The record properties in layout order.
+std::vector<std::string> RecordState(const TZarnPublicKey& key) {
+    return {key.GetPublicKeyOwnerId(),
+            std::to_string(key.GetPublicKeyIndex()),
+            key.GetPublicKeyExpDate(),
+            std::to_string(key.GetHashAlgorithmIndicator()),
+            std::to_string(key.GetPublicKeyAlgorithmIndicator()),
+            std::to_string(key.GetPublicKeyModulusLength()),
+            std::to_string(key.GetPublicKeyExponentLength()),
+            key.GetPublicKeyModulus(),
+            key.GetPublicKeyExponent(),
+            key.GetHashResult()};
+}
+
+void SetOldValues(TZarnPublicKey& key) {
+    key.SetPublicKeyOwnerId("old");
+    key.SetPublicKeyIndex(-1);
+    key.SetPublicKeyExpDate("old");
+    key.SetHashAlgorithmIndicator(-1);
+    key.SetPublicKeyAlgorithmIndicator(-1);
+    key.SetPublicKeyModulusLength(-1);
+    key.SetPublicKeyExponentLength(-1);
+    key.SetPublicKeyModulus("old");
+    key.SetPublicKeyExponent("old");
+    key.SetHashResult("old");
+    key.SetExpectedHashResult("old");
+}
+
+// For each message: its status and how many properties it leaves decoded.
+struct TOutcome {
+    std::int32_t Status;
+    std::size_t Decoded;
+};
+const std::map<std::string, TOutcome>& Outcomes() {
+    static const std::map<std::string, TOutcome> outcomes = {
+        {"Import successfully completed!", {0, 10}},
+        {"No key found", {1, 0}},
+        {"Incorrect public key owner identifier", {100, 0}},
+        {"Incorrect public key index", {102, 1}},
+        {"Incorrect public key expiration date", {103, 2}},
+        {"Incorrect hash algorithm indicator", {105, 3}},
+        {"Incorrect public key algorithm indicator", {106, 4}},
+        {"Incorrect public modulus length", {107, 5}},
+        {"Incorrect public key exponent length", {108, 6}},
+        {"Incorrect public key modulus", {109, 7}},
+        {"Incorrect public key exponent", {110, 8}},
+        {"Incorrect hash result", {111, 9}},
+        {"Hash verification failed", {112, 10}},
+        {"Hash algorithm indicator not 1, hash not verified", {112, 10}},
+    };
+    return outcomes;
+}
+
+class TAnswer : public zarn::IFileDialogs {
+public:
+    explicit TAnswer(std::string path) : m_path(std::move(path)) {}
+    std::optional<std::string> ExecuteOpenDialog(const std::string&) override { return m_path; }
+    std::optional<std::string> ExecuteSaveDialog(const std::string&, bool) override { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+void CheckRoundTrip(const TZarnPublicKey& imported) {
+    TZarnPublicKey copy;
+    for (const char* name : {"PublicKeyOwnerId", "PublicKeyIndex", "PublicKeyExpDate", "HashAlgorithmIndicator",
+                             "PublicKeyAlgorithmIndicator", "PublicKeyModulusLength", "PublicKeyExponentLength",
+                             "PublicKeyModulus", "PublicKeyExponent"})
+        copy.setProperty(name, imported.property(name));
+    TAnswer answer(Folder() + "/out.key");
+    copy.SetFileDialogs(&answer);
+    std::string message;
+    Check(copy.ExportKey(message) == 0, "export of an imported record");
+    TZarnPublicKey back;
+    back.SetFileName(Folder() + "/out.key");
+    Check(back.ImportKey(message) == 0, "import of the exported record");
+    Check(RecordState(back) == RecordState(imported), "round trip keeps every property");
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string fileName = Folder() + "/in.key";
+    {
+        std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    }
+    TZarnPublicKey key;
+    SetOldValues(key);
+    key.SetFileName(fileName);
+    std::string message;
+    const std::int32_t status = key.ImportKey(message);
+
+    const auto outcome = Outcomes().find(message);
+    Check(outcome != Outcomes().end(), "a known message");
+    Check(outcome->second.Status == status, "the message's own status");
+    const std::vector<std::string> state = RecordState(key);
+    TZarnPublicKey untouched;
+    SetOldValues(untouched);
+    const std::vector<std::string> old = RecordState(untouched);
+    for (std::size_t i = 0; i < state.size(); ++i)
+        Check((state[i] != old[i]) == (i < outcome->second.Decoded), "only decoded fields change");
+    const bool verified = status == 0 || message == "Hash verification failed";
+    Check((key.GetExpectedHashResult() != "old") == verified, "the expected hash changes only when verified");
+
+    if (status == 0 && key.GetPublicKeyOwnerId().size() == 10 && key.GetPublicKeyExpDate().size() == 4)
+        CheckRoundTrip(key);
+    return 0;
+}
