@@ -242,7 +242,8 @@ TEST_P(NonIntegerBoxTest, StopsTheExportAtThatBox) {
 INSTANTIATE_TEST_SUITE_P(Boxes, NonIntegerBoxTest,
                          ::testing::Values(TBadBoxCase{"Edit2", "", 1}, TBadBoxCase{"Edit4", "1x", 3},
                                            TBadBoxCase{"Edit5", "1 ", 4}, TBadBoxCase{"Edit6", "zwei", 5},
-                                           TBadBoxCase{"Edit7", "0x", 6}));
+                                           TBadBoxCase{"Edit7", "0x", 6}),
+                         [](const ::testing::TestParamInfo<TBadBoxCase>& info) { return std::string(info.param.Box); });
 
 TEST_F(MainWindowTest, ErrorInAHandlerReachesTheErrorBoxAndTheWindowGoesOn) {
     ImportRecord("first.key", kFirst.WithHash());
