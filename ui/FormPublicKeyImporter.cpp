@@ -15,6 +15,8 @@
 #include <QImage>
 #include <QPixmap>
 
+#include <limits>
+
 namespace zarn {
 
 namespace {
@@ -53,6 +55,16 @@ void FitTitleFont(QLabel* title) {
     title->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
 }
 
+// The contact panel shows its nine lines without scrolling. With the window's bitmap font they fill
+// the panel exactly; a substitute font with a taller line is made smaller until they fit.
+void FitMemoFont(QPlainTextEdit* memo) {
+    QFont font = memo->font();
+    const int lines = memo->document()->blockCount();
+    while (font.pixelSize() > 8 && QFontMetrics(font).lineSpacing() * lines > memo->height())
+        font.setPixelSize(font.pixelSize() - 1);
+    memo->setFont(font);
+}
+
 } // namespace
 
 std::string EditText(const QLineEdit* edit) {
@@ -72,8 +84,11 @@ TForm1::TForm1(QWidget* parent)
     setObjectName("Form1");
     FontsToPixels(this);
     FitTitleFont(ui->Label11);
-    // Nine lines of 13 pixels fill the panel's 118 exactly.
     ui->Memo1->document()->setDocumentMargin(0);
+    FitMemoFont(ui->Memo1);
+    // The boxes take texts of any length.
+    for (QLineEdit* edit : findChildren<QLineEdit*>())
+        edit->setMaxLength(std::numeric_limits<int>::max());
     setBackgroundRole(QPalette::Button);
     setWindowIcon(QPixmap(ZarnIcon));
     setWindowState(Qt::WindowMaximized);
