@@ -5,7 +5,6 @@
 #include "ui/FileDialogs.h"
 #include "ui/MessageBoxes.h"
 #include "ui/ZarnApplication.h"
-#include "ui/images/ZarnIcon.xpm"
 #include "ui/images/ZarnPicture.xpm"
 #include "ui_FormPublicKeyImporter.h"
 
@@ -90,7 +89,6 @@ TForm1::TForm1(QWidget* parent)
     for (QLineEdit* edit : findChildren<QLineEdit*>())
         edit->setMaxLength(std::numeric_limits<int>::max());
     setBackgroundRole(QPalette::Button);
-    setWindowIcon(QPixmap(ZarnIcon));
     setWindowState(Qt::WindowMaximized);
 
     // An 80 x 64 picture of 256 colours, drawn at the control's top left.

@@ -2,10 +2,13 @@
 
 #include "platform/Errors.h"
 #include "ui/MessageBoxes.h"
+#include "ui/images/ZarnIcon.xpm"
 
 #include <QFile>
 #include <QFont>
 #include <QFontDatabase>
+#include <QIcon>
+#include <QPixmap>
 
 namespace zarn {
 
@@ -18,6 +21,8 @@ constexpr const char* kWineFontFile = "/usr/share/wine/fonts/ms_sans_serif.ttf";
 
 TZarnApplication::TZarnApplication(int& argc, char** argv) : QApplication(argc, argv) {
     LoadApplicationFonts();
+    // The application's icon, one 32 x 32 image of 16 colours, for every window and message box.
+    setWindowIcon(QIcon(QPixmap(ZarnIcon)));
 }
 
 bool TZarnApplication::notify(QObject* receiver, QEvent* event) {

@@ -26,7 +26,8 @@ class TZarnApplication : public QApplication {
     Q_OBJECT
 
 public:
-    // Initialises the application and loads the windows' fonts (LoadApplicationFonts).
+    // Initialises the application, loads the windows' fonts (LoadApplicationFonts) and sets the
+    // application's icon.
     TZarnApplication(int& argc, char** argv);
 
     // Delivers the event; an error that escapes the receiver's handling is shown in the default error
