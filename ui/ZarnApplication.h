@@ -6,8 +6,9 @@
 // deliver errors to that box, and both call ShowException:
 //
 // - the handlers that a window connects with ConnectHandler are called inside a guard, because a
-//   handler's caller is a signal of a Qt widget, and the widget libraries cannot pass an error
-//   through their own frames (they are built without unwinding tables for their destructors);
+//   handler's caller is a signal of a Qt widget, and Qt's Gui and Widgets libraries are built
+//   without exception support: an error passing through their frames would skip their destructors
+//   (leaking the events and guards they hold) and leave them half done;
 // - TZarnApplication::notify catches whatever escapes any other event handler.
 #pragma once
 
