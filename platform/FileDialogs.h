@@ -2,8 +2,10 @@
 // supply real dialogs, the command line and the tests supply their own answers.
 #pragma once
 
+#include <deque>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace zarn {
 
@@ -25,6 +27,32 @@ class TNoFileDialogs : public IFileDialogs {
 public:
     std::optional<std::string> ExecuteOpenDialog(const std::string&) override { return std::nullopt; }
     std::optional<std::string> ExecuteSaveDialog(const std::string&, bool) override { return std::nullopt; }
+};
+
+// Dialogs that return the answers queued in advance, in order, and record every question: for
+// tests and tools. A question with no answer left is answered with a cancel (and recorded).
+class TScriptedFileDialogs : public IFileDialogs {
+public:
+    enum TKind { fdOpen, fdSave };
+    struct TQuestion {
+        TKind Kind;
+        std::string InitialFolder;
+        bool OverwritePrompt;
+    };
+
+    // The next dialog, whichever it is, confirms `path`.
+    void Choose(const std::string& path) { Answers.push_back(path); }
+    // The next dialog is cancelled.
+    void Cancel() { Answers.push_back(std::nullopt); }
+
+    std::optional<std::string> ExecuteOpenDialog(const std::string& initialFolder) override;
+    std::optional<std::string> ExecuteSaveDialog(const std::string& initialFolder, bool overwritePrompt) override;
+
+    std::deque<std::optional<std::string>> Answers;
+    std::vector<TQuestion> Asked;
+
+private:
+    std::optional<std::string> Next();
 };
 
 } // namespace zarn

@@ -1,5 +1,6 @@
 #include "encoding/UTHHexUtilities.h"
 #include "keyrecord/ZarnPublicKey.h"
+#include "platform/FileDialogs.h"
 #include "platform/Errors.h"
 #include "tests/keyrecord/KeyFileFixtures.h"
 #include "tests/support/TestSupport.h"
@@ -12,7 +13,6 @@ namespace zarn {
 namespace {
 
 using test::ReadFile;
-using test::TScriptedDialogs;
 using test::TTemporaryFolder;
 using test::WriteFile;
 
@@ -38,7 +38,7 @@ protected:
 
     // Exports through a save dialog that answers `name` in the test folder.
     std::int32_t Export(const std::string& name = "out.key") {
-        m_dialogs.Answer(m_folder.File(name));
+        m_dialogs.Choose(m_folder.File(name));
         return m_key.ExportKey(m_message);
     }
     // Imports `name` from the test folder into a fresh component.
@@ -49,7 +49,7 @@ protected:
     }
 
     TTemporaryFolder m_folder;
-    TScriptedDialogs m_dialogs;
+    TScriptedFileDialogs m_dialogs;
     TZarnPublicKey m_key;
     std::string m_message;
 };
@@ -63,10 +63,10 @@ TEST_F(ExportKey, WorkedExampleByteForByte) {
     EXPECT_EQ(ReadFile(m_folder.File("out.key")), record + HashHex(record) + "\r\n");
     EXPECT_EQ(m_key.GetHashResult(), HashHex(record));
     EXPECT_EQ(m_key.GetFileName(), m_folder.File("out.key"));
-    ASSERT_EQ(m_dialogs.Calls().size(), 1u);
-    EXPECT_EQ(m_dialogs.Calls()[0].Kind, "save");
-    EXPECT_EQ(m_dialogs.Calls()[0].InitialFolder, m_folder.Path());
-    EXPECT_TRUE(m_dialogs.Calls()[0].OverwritePrompt);
+    ASSERT_EQ(m_dialogs.Asked.size(), 1u);
+    EXPECT_EQ(m_dialogs.Asked[0].Kind, TScriptedFileDialogs::fdSave);
+    EXPECT_EQ(m_dialogs.Asked[0].InitialFolder, m_folder.Path());
+    EXPECT_TRUE(m_dialogs.Asked[0].OverwritePrompt);
 
     TZarnPublicKey back;
     EXPECT_EQ(Reimport(back), 0);
@@ -195,7 +195,7 @@ TEST_F(ExportKey, CancelLeavesEverythingAsItWas) {
     SetExample(m_key);
     m_key.SetFileName(m_folder.File("out.key"));
     m_key.SetHashResult("old hash");
-    m_dialogs.Answer(std::nullopt);
+    m_dialogs.Cancel();
     EXPECT_EQ(m_key.ExportKey(m_message), 1);
     EXPECT_EQ(m_message, "Export aborted during file dialog");
     EXPECT_EQ(ReadFile(m_folder.File("out.key")), "previous content\r\n");
@@ -223,8 +223,8 @@ TEST_F(ExportKey, FailedWriteRaisesAndKeepsTheOldFile) {
     const int result = test::RunUnprivileged([&] {
         TZarnPublicKey key;
         SetExample(key);
-        TScriptedDialogs dialogs;
-        dialogs.Answer(fileName);
+        TScriptedFileDialogs dialogs;
+        dialogs.Choose(fileName);
         key.SetFileDialogs(&dialogs);
         std::string message;
         try {
@@ -261,8 +261,8 @@ TEST_F(ExportKey, RandomWellFormedRecordsRoundTrip) {
         key.SetPublicKeyExponentLength(static_cast<std::int32_t>(exponent.size() / 2));
         key.SetPublicKeyModulus(modulus);
         key.SetPublicKeyExponent(exponent);
-        TScriptedDialogs dialogs;
-        dialogs.Answer(m_folder.File("round.key"));
+        TScriptedFileDialogs dialogs;
+        dialogs.Choose(m_folder.File("round.key"));
         key.SetFileDialogs(&dialogs);
         std::string message;
         ASSERT_EQ(key.ExportKey(message), 0);

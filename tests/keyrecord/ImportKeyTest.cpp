@@ -1,5 +1,6 @@
 #include "encoding/UTHHexUtilities.h"
 #include "keyrecord/ZarnPublicKey.h"
+#include "platform/FileDialogs.h"
 #include "platform/Errors.h"
 #include "tests/keyrecord/KeyFileFixtures.h"
 #include "tests/support/TestSupport.h"
@@ -12,7 +13,6 @@ namespace zarn {
 namespace {
 
 using test::TRecord;
-using test::TScriptedDialogs;
 using test::TTemporaryFolder;
 using test::WriteFile;
 
@@ -135,20 +135,20 @@ TEST_F(ImportKey, NoKeyLineAndMissingFile) {
 }
 
 TEST_F(ImportKey, DialogChoosesTheFileOrCancels) {
-    TScriptedDialogs dialogs;
+    TScriptedFileDialogs dialogs;
     m_key.SetFileDialogs(&dialogs);
     m_key.SetShowFileDialog(true);
     WriteFile(m_folder.File("chosen.key"), kFullLine + "\r\n");
     m_key.SetFileName(m_folder.File("earlier.key"));
-    dialogs.Answer(m_folder.File("chosen.key"));
+    dialogs.Choose(m_folder.File("chosen.key"));
     EXPECT_EQ(m_key.ImportKey(m_message), 0);
     EXPECT_EQ(m_key.GetFileName(), m_folder.File("chosen.key"));
-    ASSERT_EQ(dialogs.Calls().size(), 1u);
-    EXPECT_EQ(dialogs.Calls()[0].Kind, "open");
-    EXPECT_EQ(dialogs.Calls()[0].InitialFolder, m_folder.Path());
+    ASSERT_EQ(dialogs.Asked.size(), 1u);
+    EXPECT_EQ(dialogs.Asked[0].Kind, TScriptedFileDialogs::fdOpen);
+    EXPECT_EQ(dialogs.Asked[0].InitialFolder, m_folder.Path());
 
     SetOldValues(m_key);
-    dialogs.Answer(std::nullopt);
+    dialogs.Cancel();
     EXPECT_EQ(m_key.ImportKey(m_message), 1);
     EXPECT_EQ(m_message, "Import aborted during file dialog");
     EXPECT_EQ(m_key.GetFileName(), m_folder.File("chosen.key"));
@@ -156,15 +156,15 @@ TEST_F(ImportKey, DialogChoosesTheFileOrCancels) {
 
     // A file name without a folder part opens the dialog in the default folder.
     m_key.SetFileName("plain.key");
-    dialogs.Answer(std::nullopt);
+    dialogs.Cancel();
     m_key.ImportKey(m_message);
-    EXPECT_EQ(dialogs.Calls().back().InitialFolder, "");
+    EXPECT_EQ(dialogs.Asked.back().InitialFolder, "");
 
     // Without the dialog the name is used as it is and no dialog is asked.
     m_key.SetShowFileDialog(false);
     m_key.SetFileName(m_folder.File("missing.key"));
     EXPECT_EQ(m_key.ImportKey(m_message), 2);
-    EXPECT_EQ(dialogs.Calls().size(), 3u);
+    EXPECT_EQ(dialogs.Asked.size(), 3u);
 }
 
 TEST_F(ImportKey, KeyLineRules) {

@@ -1,12 +1,8 @@
-// Hand-made key records and scripted dialogs for the key record tests.
+// Hand-made key records for the key record tests.
 #pragma once
 
-#include "platform/FileDialogs.h"
-
-#include <deque>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace zarn::test {
 
@@ -30,27 +26,5 @@ struct TRecord {
 
 // The SHA-1 of `bytes` (OpenSSL), raw.
 std::string OpenSslSha1(const std::string& bytes);
-
-// Answers the component's dialogs from a script and records what they were asked.
-class TScriptedDialogs : public IFileDialogs {
-public:
-    // The next open or save dialog returns `path`, or cancels when it is nothing.
-    void Answer(std::optional<std::string> path) { m_answers.push_back(std::move(path)); }
-
-    std::optional<std::string> ExecuteOpenDialog(const std::string& initialFolder) override;
-    std::optional<std::string> ExecuteSaveDialog(const std::string& initialFolder, bool overwritePrompt) override;
-
-    struct TCall {
-        std::string Kind; // "open" or "save"
-        std::string InitialFolder;
-        bool OverwritePrompt = false;
-    };
-    const std::vector<TCall>& Calls() const { return m_calls; }
-
-private:
-    std::optional<std::string> Next();
-    std::deque<std::optional<std::string>> m_answers;
-    std::vector<TCall> m_calls;
-};
 
 } // namespace zarn::test
