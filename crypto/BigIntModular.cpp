@@ -1,0 +1,429 @@
+// Modular arithmetic: reduction of products and squares, gcd, inverse, and the exponentiation in
+// Montgomery form.
+#include "crypto/BigInt.h"
+#include "crypto/BigIntInternal.h"
+#include "platform/Errors.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace zarn {
+
+using namespace bigint;
+
+namespace {
+
+const char* const kSourceName = "Common\\BigInt";
+
+void RequireDigitCount(std::int64_t t, const char* operation) {
+    ZARN_ASSERT(t >= 1, std::string(operation) + ": t < 1.", kSourceName);
+}
+
+bool IsOne(const TBigInt& A) {
+    return A.Digits[0] == 1 && A.Digits[1] == 1;
+}
+
+bool IsNegative(const TBigInt& A) {
+    return A.Positive == 0 && !IsZero(A);
+}
+
+// The extended Euclidean algorithm carrying only the coefficient of A: X = A^(-1) mod M for
+// gcd(A, M) = 1. All records are distinct; the temporaries keep their arrays from step to step.
+void InverseCoprime(const TBigInt& A, const TBigInt& M, TBigInt& X) {
+    TBigInt r0, r1, q, r, product, next, t1;
+    BigIntCopy(M, r0);
+    BigIntCopy(A, r1);
+    SetSmall(X, 0);
+    SetSmall(t1, 1);
+    do {
+        BigIntDivMod(r0, r1, q, r);
+        std::swap(r0, r1); // r0 = r1
+        std::swap(r1, r);  // r1 = r
+        BigIntMultiply(t1, q, product);
+        BigIntSubtract(X, product, next);
+        std::swap(X, t1);    // X = t1
+        std::swap(t1, next); // t1 = next
+    } while (!IsZero(r1));
+    // r0 is the last non-zero remainder, X * A = r0 (mod M). Every remainder after the first division
+    // is non-negative; only A = -1 itself can end the sequence as -1, and then X is the inverse of -A.
+    if (IsNegative(r0))
+        BigIntNegate(X);
+    if (IsNegative(X)) {
+        BigIntAdd(M, X, next);
+        std::swap(X, next);
+    }
+    if (IsZero(X))
+        X.Positive = 1;
+}
+
+// x = x + q * t on magnitudes; the digits of x and t above their counts are zero, and x has room for
+// max(nx, nq + nt) + 1 digits. q is padded.
+void AddMultiple(Digit* x, std::size_t& nx, const Digit* t, std::size_t nt, const Digit* q, std::size_t nq) {
+    if (nq == 1) {
+        const auto factor = static_cast<std::uint64_t>(q[0]);
+        const std::size_t n = std::max(nx, nt) + 1;
+        std::uint64_t carry = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint64_t v =
+                static_cast<std::uint64_t>(x[i]) + factor * static_cast<std::uint64_t>(t[i]) + carry;
+            x[i] = static_cast<Digit>(v & kDigitMask);
+            carry = v >> kDigitBits;
+        }
+        nx = SignificantCount(x, n);
+        return;
+    }
+    const std::size_t columns = std::max(nx, nq + nt) + 1;
+    MultiplyColumns(t, nt, q, nq, columns, x, x);
+    nx = SignificantCount(x, columns);
+}
+
+// InverseCoprime for A >= 0 and M > 0, on bare digit arrays. Every remainder and quotient is then
+// non-negative and the coefficients alternate in sign, so X - t1 * q has the magnitude |X| + q |t1| and
+// the sign opposite to t1's. The values are those of InverseCoprime.
+void InverseOfNonNegative(const TBigInt& A, const TBigInt& M, TBigInt& X) {
+    if (IsZero(A))
+        throw EDivByZero();
+    const std::size_t capacity = std::max(Count(A), Count(M)) + 3;
+    std::vector<Digit> remainder0(capacity), remainder1(capacity), coefficient0(capacity),
+        coefficient1(capacity), scratch(capacity + 1);
+    TPaddedDigits quotient;
+    Digit* r0 = remainder0.data();
+    Digit* r1 = remainder1.data();
+    Digit* x = coefficient0.data();
+    Digit* t1 = coefficient1.data();
+    Digit* q = quotient.Zeroed(capacity);
+    std::size_t n0 = Count(M), n1 = Count(A), nx = 1, nt = 1;
+    std::copy(DigitsOf(M), DigitsOf(M) + n0, r0);
+    std::copy(DigitsOf(A), DigitsOf(A) + n1, r1);
+    t1[0] = 1;
+    bool xNegative = false;
+    bool tNegative = false;
+    do {
+        const std::size_t nq = CompareDigits(r0, n0, r1, n1) >= 0 ? n0 - n1 + 1 : 0;
+        DivideDigits(r0, n0, r1, n1, q, scratch.data());
+        std::swap(r0, r1); // r0 = r1, r1 = r
+        std::swap(n0, n1);
+        if (nq > 0) {
+            AddMultiple(x, nx, t1, nt, q, SignificantCount(q, nq));
+            std::fill(q, q + nq, 0);
+        }
+        std::swap(x, t1); // X = t1, t1 = X - t1 * q
+        std::swap(nx, nt);
+        xNegative = tNegative;
+        tNegative = !tNegative;
+    } while (!(n1 == 1 && r1[0] == 0));
+    TBigInt result;
+    Resize(result, nx);
+    std::copy(x, x + nx, DigitsOf(result));
+    if (xNegative && !IsZero(result)) {
+        Resize(result, Count(M));
+        SubtractDigits(DigitsOf(M), Count(M), DigitsOf(result), Count(M), DigitsOf(result));
+        Normalize(result);
+    }
+    result.Positive = 1;
+    X = std::move(result);
+}
+
+} // namespace
+
+void BigIntSquareMod(const TBigInt& A, const TBigInt& M, TBigInt& Y) {
+    TBigInt S;
+    BigIntSquare(A, S);
+    BigIntMod(S, M, Y);
+}
+
+void BigIntMultiplyMod(const TBigInt& A, const TBigInt& B, const TBigInt& M, TBigInt& Y) {
+    TBigInt S;
+    BigIntMultiply(A, B, S);
+    BigIntMod(S, M, Y);
+}
+
+void BigIntGcd(const TBigInt& A, const TBigInt& B, TBigInt& G) {
+    const TBigIntOrder order = BigIntCompareAbs(A, B);
+    if (order == boEqual)
+        return BigIntCopy(A, G);
+    if (order == boSmaller)
+        return BigIntGcd(B, A, G);
+    TBigInt X, Y, T;
+    BigIntCopy(A, X);
+    BigIntCopy(B, Y);
+    while (!IsZero(Y)) {
+        BigIntMod(X, Y, T);
+        std::swap(X, Y); // X = Y
+        std::swap(Y, T); // Y = T
+    }
+    G = std::move(X);
+}
+
+void BigIntModInverse(const TBigInt& A, const TBigInt& M, TBigInt& X) {
+    TBigInt g;
+    BigIntGcd(A, M, g);
+    if (!IsOne(g))
+        return;
+    TBigInt inverse;
+    if (A.Positive != 0 && M.Positive != 0 && !IsZero(M))
+        InverseOfNonNegative(A, M, inverse);
+    else
+        InverseCoprime(A, M, inverse);
+    X = std::move(inverse);
+}
+
+void BigIntLowPart(const TBigInt& A, std::int64_t t, std::int64_t mask, TBigInt& L) {
+    CheckValue(A, "BigIntLowPart");
+    RequireDigitCount(t, "BigIntLowPart");
+    const auto digits = static_cast<std::size_t>(t);
+    if (Count(A) < digits)
+        return BigIntCopy(A, L);
+    TBigInt low;
+    low.Digits.assign(A.Digits.begin(), A.Digits.begin() + 1 + static_cast<std::ptrdiff_t>(digits));
+    low.Digits[0] = t;
+    low.Digits[digits] &= mask;
+    Normalize(low);
+    low.Positive = 1;
+    L = std::move(low);
+}
+
+void BigIntMultiplyLow(const TBigInt& A, const TBigInt& B, std::int64_t t, std::int64_t mask, TBigInt& L) {
+    CheckValue(A, "BigIntMultiplyLow");
+    CheckValue(B, "BigIntMultiplyLow");
+    RequireDigitCount(t, "BigIntMultiplyLow");
+    const std::size_t na = Count(A);
+    const std::size_t nb = Count(B);
+    const std::size_t w = std::min(static_cast<std::size_t>(t), na + nb);
+    TPaddedDigits padded;
+    const Digit* b = padded.Assign(DigitsOf(B), nb);
+    TBigInt low;
+    Resize(low, w);
+    MultiplyColumns(DigitsOf(A), na, b, nb, w, nullptr, DigitsOf(low));
+    if (w == static_cast<std::size_t>(t))
+        low.Digits[w] &= mask;
+    Normalize(low);
+    low.Positive = (A.Positive != 0) == (B.Positive != 0) ? 1 : 0;
+    L = std::move(low);
+}
+
+void BigIntMontgomeryReduce(const TBigInt& T, const TBigInt& N, const TBigInt& NPrime, std::int64_t t,
+                            std::int64_t mask, TBigInt& U) {
+    CheckValue(N, "BigIntMontgomeryReduce");
+    CheckValue(NPrime, "BigIntMontgomeryReduce");
+    RequireDigitCount(t, "BigIntMontgomeryReduce");
+    TBigInt m, product, S;
+    BigIntLowPart(T, t, mask, m);
+    BigIntMultiplyLow(m, NPrime, t, mask, m);
+    BigIntMultiply(m, N, product);
+    BigIntAdd(product, T, S);
+    // S is a multiple of R; below 2^(31 (t - 1)) the quotient is zero.
+    TBigInt quotient;
+    const auto dropped = static_cast<std::size_t>(t - 1);
+    if (Count(S) <= dropped) {
+        SetSmall(quotient, 0);
+    } else {
+        quotient.Digits.assign(S.Digits.begin() + static_cast<std::ptrdiff_t>(dropped), S.Digits.end());
+        quotient.Digits[0] = static_cast<Digit>(Count(S) - dropped);
+    }
+    quotient.Positive = 1;
+    if (mask >= (std::int64_t{1} << 30))
+        BigIntShiftDigitsRight(quotient);
+    else
+        BigIntDivModSmall(quotient, mask + 1);
+    if (BigIntCompareAbs(quotient, N) != boSmaller)
+        BigIntSubAbsInPlace(quotient, N);
+    U = std::move(quotient);
+}
+
+namespace detail {
+
+void MontgomeryRadix(const TBigInt& N, TBigInt& R, std::int64_t& t, std::int64_t& mask) {
+    CheckValue(N, "MontgomeryRadix");
+    ZARN_ASSERT(!IsZero(N), "MontgomeryRadix: N = 0.", kSourceName);
+    const std::size_t n = Count(N);
+    const Digit top = N.Digits[n];
+    TBigInt radix;
+    if (top >= (Digit{1} << 30)) {
+        Resize(radix, n + 1);
+        std::fill(radix.Digits.begin() + 1, radix.Digits.end(), 0);
+        radix.Digits[n + 1] = 1;
+        mask = static_cast<std::int64_t>(kDigitMask);
+    } else {
+        int b = 29;
+        while (((top >> b) & 1) == 0)
+            --b;
+        Resize(radix, n);
+        std::fill(radix.Digits.begin() + 1, radix.Digits.end(), 0);
+        radix.Digits[n] = Digit{1} << (b + 1);
+        mask = (std::int64_t{1} << (b + 1)) - 1;
+    }
+    radix.Positive = 1;
+    t = static_cast<std::int64_t>(n);
+    R = std::move(radix);
+}
+
+} // namespace detail
+
+namespace {
+
+// The exponentiation's working state: fixed-length digit buffers of t digits (zero above the value), so
+// that no step allocates. Every reduction takes a product T < N * R of 2t digits.
+class TMontgomeryLoop {
+public:
+    TMontgomeryLoop(const TBigInt& N, const TBigInt& NPrime, std::size_t t, std::uint64_t mask)
+        : m_t(t), m_mask(static_cast<Digit>(mask)), m_shift(Bits(mask)), m_forP(t), m_forX(t) {
+        m_n = Load(N, m_nPadded);
+        m_nPrime = Load(NPrime, m_nPrimePadded);
+        m_p = m_pPadded.Zeroed(t);
+        m_x = m_xPadded.Zeroed(t);
+    }
+
+    void SetP(const TBigInt& value) { Store(value, m_p); }
+    void SetX(const TBigInt& value) { Store(value, m_x); }
+
+    // P = reduce(P * X) and X = reduce(X^2). The two chains are independent; running their stages in
+    // turn lets the processor overlap them.
+    void MultiplyPByXAndSquareX() {
+        MultiplyColumns(m_p, m_t, m_x, m_t, 2 * m_t, nullptr, m_forP.product.data());
+        SquareColumns(m_x, m_t, m_forX.product.data());
+        LowProduct(m_forP);
+        LowProduct(m_forX);
+        AddMultipleOfN(m_forP);
+        AddMultipleOfN(m_forX);
+        DivideByRadix(m_forP, m_p);
+        DivideByRadix(m_forX, m_x);
+    }
+
+    // X = reduce(X^2).
+    void SquareX() {
+        SquareColumns(m_x, m_t, m_forX.product.data());
+        Reduce(m_forX, m_x);
+    }
+
+    // P = reduce(P): leaves Montgomery form.
+    void ReduceP() {
+        std::fill(m_forP.product.begin(), m_forP.product.end(), 0);
+        std::copy(m_p, m_p + m_t, m_forP.product.begin());
+        Reduce(m_forP, m_p);
+    }
+
+    void GetP(TBigInt& P) const {
+        Resize(P, m_t);
+        std::copy(m_p, m_p + m_t, DigitsOf(P));
+        Normalize(P);
+        P.Positive = 1;
+    }
+
+private:
+    // The buffers of one reduction: T (becoming S in place, 2t + 1 digits, the top one zero between
+    // reductions), m = T mod R, m * N' mod R, and U = S / R.
+    struct TReduction {
+        explicit TReduction(std::size_t t) : product(2 * t + 1), low(t), lowProduct(t), quotient(t + 1) {}
+        std::vector<Digit> product, low, lowProduct, quotient;
+    };
+
+    static int Bits(std::uint64_t mask) {
+        int bits = 0;
+        while (bits < kDigitBits && ((mask >> bits) & 1) != 0)
+            ++bits;
+        return bits;
+    }
+
+    const Digit* Load(const TBigInt& value, TPaddedDigits& padded) const {
+        Digit* digits = padded.Zeroed(m_t);
+        Store(value, digits);
+        return digits;
+    }
+
+    void Store(const TBigInt& value, Digit* digits) const {
+        std::fill(digits, digits + m_t, 0);
+        std::copy(DigitsOf(value), DigitsOf(value) + std::min(Count(value), m_t), digits);
+    }
+
+    // out = T * R^(-1) mod N: m = (T mod R) * N' mod R, S = m * N + T, U = S / R, less N once.
+    void Reduce(TReduction& r, Digit* out) {
+        LowProduct(r);
+        AddMultipleOfN(r);
+        DivideByRadix(r, out);
+    }
+
+    // m = (T mod R) * N' mod R, forming only the digits below the radix.
+    void LowProduct(TReduction& r) const {
+        const std::size_t t = m_t;
+        std::copy(r.product.begin(), r.product.begin() + static_cast<std::ptrdiff_t>(t), r.low.begin());
+        r.low[t - 1] &= m_mask;
+        MultiplyColumns(r.low.data(), t, m_nPrime, t, t, nullptr, r.lowProduct.data());
+        r.lowProduct[t - 1] &= m_mask;
+    }
+
+    // S = m * N + T < 2 N R < 2^(62 t + 1): 2t digits and a top digit of at most 1, formed in place of T.
+    void AddMultipleOfN(TReduction& r) const {
+        MultiplyColumns(r.lowProduct.data(), m_t, m_n, m_t, 2 * m_t + 1, r.product.data(), r.product.data());
+    }
+
+    // U = S / R, less N when that is N or more, into out. S is a multiple of R: its lowest t - 1 digits
+    // are zero and dropped, then either one more digit goes (R = 2^(31 t)) or the bits below 2^m_shift of
+    // digit t do. U < 2N fits t + 1 digits.
+    void DivideByRadix(TReduction& r, Digit* out) const {
+        const std::size_t t = m_t;
+        Digit* u = r.quotient.data();
+        if (m_shift == kDigitBits) {
+            std::copy(r.product.begin() + static_cast<std::ptrdiff_t>(t), r.product.end(), u);
+        } else {
+            const Digit* s = r.product.data() + (t - 1);
+            for (std::size_t i = 0; i < t; ++i)
+                u[i] = ((s[i] >> m_shift) | (s[i + 1] << (kDigitBits - m_shift))) &
+                       static_cast<Digit>(kDigitMask);
+            u[t] = 0;
+        }
+        if (u[t] != 0 || CompareDigits(u, t, m_n, t) >= 0)
+            SubtractDigits(u, t + 1, m_n, t, u);
+        std::copy(u, u + t, out);
+        r.product[2 * t] = 0;
+    }
+
+    std::size_t m_t;
+    Digit m_mask;
+    int m_shift;
+    TPaddedDigits m_nPadded, m_nPrimePadded, m_pPadded, m_xPadded;
+    const Digit* m_n = nullptr;
+    const Digit* m_nPrime = nullptr;
+    Digit* m_p = nullptr;
+    Digit* m_x = nullptr;
+    TReduction m_forP, m_forX;
+};
+
+void PowerMod(const TBigInt& Base, const TBigInt& E, const TBigInt& N, TBigInt& P) {
+    const std::string bits = BigIntToBinary(E);
+    TBigInt R, inverse, NPrime, one, X;
+    std::int64_t t = 0;
+    std::int64_t mask = 0;
+    detail::MontgomeryRadix(N, R, t, mask);
+    InverseOfNonNegative(N, R, inverse); // odd N and a power of two are coprime
+    BigIntSubtract(R, inverse, NPrime);
+    BigIntMod(R, N, one);
+    BigIntMultiplyMod(Base, one, N, X);
+
+    TMontgomeryLoop loop(N, NPrime, static_cast<std::size_t>(t), static_cast<std::uint64_t>(mask));
+    loop.SetP(one);
+    loop.SetX(X);
+    for (std::size_t i = bits.size(); i-- > 0;) {
+        if (bits[i] == '1')
+            loop.MultiplyPByXAndSquareX();
+        else
+            loop.SquareX();
+    }
+    loop.ReduceP();
+    loop.GetP(P);
+}
+
+} // namespace
+
+void BigIntPowerMod(const TBigInt& Base, const TBigInt& E, const TBigInt& N, TBigInt& P) {
+    CheckValue(Base, "BigIntPowerMod");
+    CheckValue(E, "BigIntPowerMod");
+    CheckValue(N, "BigIntPowerMod");
+    const bool oddAboveOne = N.Positive != 0 && (N.Digits[1] & 1) != 0 && !IsOne(N);
+    ZARN_ASSERT(oddAboveOne, "BigIntPowerMod: the modulus must be odd and greater than 1.", kSourceName);
+    TBigInt result;
+    PowerMod(Base, E, N, result);
+    P = std::move(result);
+}
+
+} // namespace zarn

@@ -1,0 +1,402 @@
+// Modular reduction of products and squares, gcd, inverse, the Montgomery helpers and the exponentiation,
+// against GMP.
+#include "crypto/BigInt.h"
+#include "platform/Errors.h"
+#include "tests/crypto/BigIntOracle.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace zarn {
+namespace {
+
+using test::bigint::Describe;
+using test::bigint::Holds;
+using test::bigint::PowerOfTwo;
+using test::bigint::RecordOf;
+using test::bigint::Scaled;
+using test::bigint::TGmp;
+using test::bigint::TOperands;
+using test::bigint::ValueOf;
+
+TBigInt Decimal(const char* text) {
+    TBigInt R;
+    BigIntFromDecimal(text, R);
+    return R;
+}
+
+TGmp Abs(const TBigInt& A) {
+    TGmp value = ValueOf(A);
+    mpz_abs(value.get(), value.get());
+    return value;
+}
+
+TGmp ExpectedPower(const TBigInt& base, const TBigInt& exponent, const TBigInt& modulus) {
+    TGmp expected;
+    mpz_powm(expected.get(), ValueOf(base).get(), Abs(exponent).get(), ValueOf(modulus).get());
+    return expected;
+}
+
+class BigIntModularKernels : public test::bigint::TKernelFormTest {};
+
+INSTANTIATE_TEST_SUITE_P(Forms, BigIntModularKernels, test::bigint::kKernelForms,
+                         test::bigint::KernelFormName);
+
+TEST(BigIntPowerMod, KnownValues) {
+    const char* cases[][4] = {{"4", "13", "497", "445"}, {"2", "100", "2147483647", "128"},
+                              {"3", "0", "7", "1"},      {"5", "1", "7", "5"},
+                              {"2", "340", "341", "1"},  {"7", "560", "561", "1"},
+                              {"-2", "3", "7", "6"},     {"2", "-3", "7", "1"},
+                              {"0", "0", "9", "1"},      {"14", "5", "21", "14"},
+                              {"0", "5", "3", "0"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c[0]) + "^" + c[1] + " mod " + c[2]);
+        TBigInt P;
+        BigIntPowerMod(Decimal(c[0]), Decimal(c[1]), Decimal(c[2]), P);
+        EXPECT_TRUE(Holds(P, ValueOf(Decimal(c[3])), 1));
+    }
+}
+
+TEST(BigIntPowerMod, UnusableModulusRaises) {
+    TBigInt P = RecordOf(5);
+    for (const long modulus : {0L, 1L, 2L, 10L, -7L, -1L}) {
+        SCOPED_TRACE(modulus);
+        EXPECT_THROW(BigIntPowerMod(RecordOf(3), RecordOf(5), RecordOf(modulus), P), EAssertionFailed);
+        EXPECT_TRUE(Holds(P, TGmp(5), 1)) << "left unchanged";
+    }
+}
+
+struct TRadixCase {
+    TGmp modulus;
+    std::int64_t t;
+    TGmp radix;
+    std::int64_t mask;
+};
+
+TEST(BigIntMontgomery, RadixRules) {
+    TGmp topOne = PowerOfTwo(31, 1); // two digits, top digit 1
+    TGmp topSix = PowerOfTwo(31, 1); // two digits, top digit 6: bit 2 is the highest
+    mpz_add(topSix.get(), topSix.get(), PowerOfTwo(33).get());
+    mpz_add(topSix.get(), topSix.get(), PowerOfTwo(31).get());
+    const TRadixCase cases[] = {
+        {TGmp(3), 1, TGmp(4), 3},
+        {PowerOfTwo(31, -1), 1, PowerOfTwo(31), 0x7FFFFFFF},
+        {PowerOfTwo(30, 1), 1, PowerOfTwo(31), 0x7FFFFFFF},
+        {PowerOfTwo(30, -1), 1, PowerOfTwo(30), 0x3FFFFFFF},
+        {topOne, 2, PowerOfTwo(32), 1},
+        {topSix, 2, PowerOfTwo(34), 7},
+        {PowerOfTwo(62, -1), 2, PowerOfTwo(62), 0x7FFFFFFF},
+    };
+    for (const TRadixCase& c : cases) {
+        SCOPED_TRACE(c.modulus.Hex());
+        TBigInt R;
+        std::int64_t t = 0, mask = 0;
+        detail::MontgomeryRadix(RecordOf(c.modulus), R, t, mask);
+        EXPECT_EQ(t, c.t);
+        EXPECT_EQ(mask, c.mask);
+        EXPECT_TRUE(Holds(R, c.radix, 1));
+    }
+}
+
+// The Montgomery parameters of an odd N > 1, computed with GMP.
+struct TMontgomery {
+    explicit TMontgomery(const TGmp& modulus) : n(modulus) {
+        radix = PowerOfTwo(mpz_sizeinbase(n.get(), 2));
+        t = static_cast<std::int64_t>((mpz_sizeinbase(n.get(), 2) + 30) / 31);
+        const unsigned long topBits = mpz_sizeinbase(n.get(), 2) - 31 * static_cast<unsigned long>(t - 1);
+        mask = (std::int64_t{1} << topBits) - 1;
+        mpz_invert(nPrime.get(), n.get(), radix.get());
+        mpz_sub(nPrime.get(), radix.get(), nPrime.get());
+        mpz_invert(radixInverse.get(), radix.get(), n.get());
+    }
+    TGmp n, radix, nPrime, radixInverse;
+    std::int64_t t, mask;
+};
+
+TEST(BigIntMontgomery, LowPartAndMultiplyLowAgreeWithGmp) {
+    SCOPED_TRACE(test::SeedTrace());
+    TOperands operands(20);
+    for (int round = 0; round < Scaled(1500); ++round) {
+        const TBigInt a = operands.Signed(1 + static_cast<unsigned>(operands.Below(60)));
+        const TBigInt b = operands.Signed(1 + static_cast<unsigned>(operands.Below(60)));
+        const auto t = static_cast<std::int64_t>(1 + operands.Below(50));
+        const std::int64_t mask = operands.Below(4) == 0
+                                      ? static_cast<std::int64_t>(operands.Below(0x80000000))
+                                      : (std::int64_t{1} << (1 + operands.Below(31))) - 1;
+        SCOPED_TRACE(Describe(a) + " and " + Describe(b) + ", t = " + std::to_string(t) +
+                     ", mask = " + std::to_string(mask));
+        // The low part of x: digits 1 .. t - 1 whole and digit t ANDed with mask.
+        const auto low = [&](const TGmp& x) {
+            TGmp below, digit;
+            mpz_fdiv_r_2exp(below.get(), x.get(), 31 * static_cast<unsigned long>(t - 1));
+            mpz_fdiv_q_2exp(digit.get(), x.get(), 31 * static_cast<unsigned long>(t - 1));
+            mpz_fdiv_r_2exp(digit.get(), digit.get(), 31);
+            mpz_and(digit.get(), digit.get(), TGmp(mask).get());
+            mpz_mul_2exp(digit.get(), digit.get(), 31 * static_cast<unsigned long>(t - 1));
+            mpz_add(below.get(), below.get(), digit.get());
+            return below;
+        };
+        TBigInt L;
+        BigIntLowPart(a, t, mask, L);
+        if (a.Digits[0] < t) {
+            EXPECT_EQ(L.Digits, a.Digits);
+            EXPECT_EQ(L.Positive, a.Positive);
+        } else {
+            EXPECT_TRUE(Holds(L, low(Abs(a)), 1));
+        }
+
+        BigIntMultiplyLow(a, b, t, mask, L);
+        TGmp product;
+        mpz_mul(product.get(), Abs(a).get(), Abs(b).get());
+        TGmp expected = a.Digits[0] + b.Digits[0] < t ? product : low(product);
+        const int flag = a.Positive == b.Positive ? 1 : 0;
+        if (flag == 0)
+            mpz_neg(expected.get(), expected.get());
+        EXPECT_TRUE(Holds(L, expected, flag));
+    }
+    TBigInt L;
+    EXPECT_THROW(BigIntLowPart(RecordOf(5), 0, 1, L), EAssertionFailed);
+    EXPECT_THROW(BigIntMultiplyLow(RecordOf(5), RecordOf(5), 0, 1, L), EAssertionFailed);
+}
+
+TEST_P(BigIntModularKernels, MontgomeryReduceAgreesWithGmp) {
+    SCOPED_TRACE(test::SeedTrace());
+    TOperands operands(21);
+    for (int round = 0; round < Scaled(600); ++round) {
+        TGmp modulus = operands.Magnitude(1 + static_cast<unsigned>(round % 40));
+        mpz_setbit(modulus.get(), 0);
+        if (mpz_cmp_ui(modulus.get(), 1) == 0)
+            mpz_set_ui(modulus.get(), 3);
+        const TMontgomery m(modulus);
+        TGmp limit, value;
+        mpz_mul(limit.get(), m.n.get(), m.radix.get());
+        switch (operands.Below(5)) {
+        case 0:
+            mpz_set_ui(value.get(), 0);
+            break;
+        case 1:
+            mpz_sub_ui(value.get(), limit.get(), 1);
+            break;
+        default: {
+            TGmp wide = operands.Magnitude(static_cast<unsigned>(2 * m.t));
+            mpz_mod(value.get(), wide.get(), limit.get());
+        }
+        }
+        SCOPED_TRACE("T = 0x" + value.Hex() + ", N = 0x" + m.n.Hex());
+        TBigInt U;
+        BigIntMontgomeryReduce(RecordOf(value), RecordOf(m.n), RecordOf(m.nPrime), m.t, m.mask, U);
+        TGmp expected;
+        mpz_mul(expected.get(), value.get(), m.radixInverse.get());
+        mpz_mod(expected.get(), expected.get(), m.n.get());
+        EXPECT_TRUE(Holds(U, expected, 1));
+
+        // Into Montgomery form and back is the identity.
+        TBigInt x, form, back;
+        x = RecordOf(value);
+        BigIntMod(x, RecordOf(m.n), x);
+        BigIntMultiplyMod(x, RecordOf(m.radix), RecordOf(m.n), form);
+        BigIntMontgomeryReduce(form, RecordOf(m.n), RecordOf(m.nPrime), m.t, m.mask, back);
+        EXPECT_EQ(back.Digits, x.Digits);
+    }
+}
+
+// Odd moduli at and around the digit boundaries, where the radix rules change, and at the usual sizes.
+std::vector<unsigned long> ModulusBitLengths() {
+    std::vector<unsigned long> lengths = {2, 3, 30, 31, 32};
+    for (unsigned long k = 2; k <= 12; ++k) {
+        for (const long offset : {-2L, -1L, 0L, 1L})
+            lengths.push_back(31 * k + static_cast<unsigned long>(offset));
+    }
+    for (const unsigned long bits : {64ul, 128ul, 256ul, 512ul, 1024ul, 2048ul})
+        lengths.push_back(bits);
+    return lengths;
+}
+
+TEST_P(BigIntModularKernels, PowerModAgreesWithGmpAtRadixBoundaries) {
+    SCOPED_TRACE(test::SeedTrace());
+    TOperands operands(22);
+    for (const unsigned long bits : ModulusBitLengths()) {
+        for (int round = 0; round < Scaled(bits > 600 ? 1 : 6); ++round) {
+            TGmp modulus = operands.WithBits(bits);
+            mpz_setbit(modulus.get(), 0);
+            if (mpz_cmp_ui(modulus.get(), 1) == 0)
+                mpz_set_ui(modulus.get(), 3);
+            const TBigInt N = RecordOf(modulus);
+            const TBigInt base = operands.Signed(1 + static_cast<unsigned>(operands.Below(2 + bits / 31)));
+            // Full-size exponents, and now and then a short one or an all-ones one.
+            const TBigInt E = round % 3 == 2
+                                  ? RecordOf(PowerOfTwo(1 + operands.Below(bits), -1))
+                                  : RecordOf(operands.WithBits(bits), static_cast<int>(operands.Below(2)));
+            SCOPED_TRACE(Describe(base) + " ^ " + Describe(E) + " mod " + Describe(N));
+            TBigInt P;
+            BigIntPowerMod(base, E, N, P);
+            EXPECT_TRUE(Holds(P, ExpectedPower(base, E, N), 1));
+        }
+    }
+}
+
+TEST(BigIntPowerMod, FullSizeAt4096Bits) {
+    SCOPED_TRACE(test::SeedTrace());
+    TOperands operands(23);
+    TGmp modulus = operands.WithBits(4096);
+    mpz_setbit(modulus.get(), 0);
+    const TBigInt N = RecordOf(modulus);
+    const TBigInt base = RecordOf(operands.WithBits(4090));
+    const TBigInt E = RecordOf(operands.WithBits(4096));
+    TBigInt P;
+    BigIntPowerMod(base, E, N, P);
+    EXPECT_TRUE(Holds(P, ExpectedPower(base, E, N), 1));
+}
+
+TEST_P(BigIntModularKernels, PowerModWithBasesSharingAFactorWithTheModulus) {
+    // Products that become zero reduce to zero; the result is still base^E mod N.
+    SCOPED_TRACE(test::SeedTrace());
+    TOperands operands(24);
+    for (int round = 0; round < Scaled(60); ++round) {
+        TGmp p = operands.Magnitude(1 + static_cast<unsigned>(operands.Below(8)));
+        TGmp q = operands.Magnitude(1 + static_cast<unsigned>(operands.Below(8)));
+        mpz_setbit(p.get(), 0);
+        mpz_setbit(q.get(), 0);
+        mpz_add_ui(q.get(), q.get(), 2);
+        TGmp modulus, base;
+        mpz_mul(modulus.get(), p.get(), q.get());
+        switch (round % 4) {
+        case 0: // a multiple of p
+            mpz_mul_ui(base.get(), p.get(), 1 + operands.Below(1000));
+            break;
+        case 1: // a multiple of N
+            mpz_mul_ui(base.get(), modulus.get(), operands.Below(3));
+            break;
+        case 2: // a power of p, so that X becomes zero after a few squarings
+            mpz_pow_ui(base.get(), p.get(), 1 + operands.Below(4));
+            break;
+        default:
+            mpz_mul(base.get(), p.get(), p.get());
+            mpz_neg(base.get(), base.get());
+        }
+        const TBigInt N = RecordOf(modulus);
+        const TBigInt B = RecordOf(base);
+        const TBigInt E = RecordOf(operands.Magnitude(1 + static_cast<unsigned>(operands.Below(10))));
+        SCOPED_TRACE(Describe(B) + " ^ " + Describe(E) + " mod " + Describe(N));
+        TBigInt P;
+        BigIntPowerMod(B, E, N, P);
+        EXPECT_TRUE(Holds(P, ExpectedPower(B, E, N), 1));
+    }
+}
+
+TEST(BigIntPowerMod, ResultMayBeAnInputRecord) {
+    TBigInt base = RecordOf(4), exponent = RecordOf(13), modulus = RecordOf(497);
+    BigIntPowerMod(base, exponent, modulus, modulus);
+    EXPECT_TRUE(Holds(modulus, TGmp(445), 1));
+    BigIntPowerMod(base, exponent, RecordOf(497), base);
+    EXPECT_TRUE(Holds(base, TGmp(445), 1));
+}
+
+TEST(BigIntModularProducts, SquareModAndMultiplyModAgreeWithGmp) {
+    TBigInt Y;
+    BigIntSquareMod(RecordOf(-3), RecordOf(7), Y);
+    EXPECT_TRUE(Holds(Y, TGmp(2), 1));
+    BigIntMultiplyMod(RecordOf(-2), RecordOf(3), RecordOf(7), Y);
+    EXPECT_TRUE(Holds(Y, TGmp(1), 1));
+    EXPECT_THROW(BigIntSquareMod(RecordOf(3), RecordOf(0), Y), EDivByZero);
+    EXPECT_THROW(BigIntMultiplyMod(RecordOf(3), RecordOf(2), RecordOf(0), Y), EDivByZero);
+
+    SCOPED_TRACE(test::SeedTrace());
+    TOperands operands(25);
+    for (int round = 0; round < Scaled(1000); ++round) {
+        const TBigInt a = operands.Signed(1 + static_cast<unsigned>(operands.Below(70)));
+        const TBigInt b = operands.Signed(1 + static_cast<unsigned>(operands.Below(70)));
+        TBigInt m = operands.Signed(1 + static_cast<unsigned>(operands.Below(70)));
+        if (mpz_sgn(ValueOf(m).get()) == 0)
+            m = RecordOf(-97);
+        SCOPED_TRACE(Describe(a) + " and " + Describe(b) + " mod " + Describe(m));
+        const TGmp modulus = Abs(m);
+        TGmp expected;
+        BigIntSquareMod(a, m, Y);
+        mpz_mul(expected.get(), ValueOf(a).get(), ValueOf(a).get());
+        mpz_mod(expected.get(), expected.get(), modulus.get());
+        EXPECT_TRUE(Holds(Y, expected, 1));
+        BigIntMultiplyMod(a, b, m, Y);
+        mpz_mul(expected.get(), ValueOf(a).get(), ValueOf(b).get());
+        mpz_mod(expected.get(), expected.get(), modulus.get());
+        EXPECT_TRUE(Holds(Y, expected, 1));
+    }
+}
+
+TEST(BigIntGcd, KnownValuesAndSignFlags) {
+    const long cases[][3] = {{12, 18, 6}, {18, 12, 6}, {7, 7, 7},         {0, 5, 5},
+                             {5, 0, 5},   {0, 0, 0},   {1, 0x7FFFFFFF, 1}};
+    for (const auto& c : cases) {
+        TBigInt G;
+        BigIntGcd(RecordOf(c[0]), RecordOf(c[1]), G);
+        EXPECT_TRUE(Holds(G, TGmp(c[2]), 1)) << c[0] << ", " << c[1];
+    }
+    // With negative operands the magnitude is the gcd; the flag is that of the record Euclid ends on.
+    const long signedCases[][4] = {
+        {12, -6, -6, 0}, {-7, 7, -7, 0}, {-18, 12, 6, 1}, {-18, 0, -18, 0}, {12, -18, 6, 1}};
+    for (const auto& c : signedCases) {
+        TBigInt G;
+        BigIntGcd(RecordOf(c[0]), RecordOf(c[1]), G);
+        EXPECT_TRUE(Holds(G, TGmp(c[2]), static_cast<int>(c[3]))) << c[0] << ", " << c[1];
+    }
+}
+
+TEST(BigIntGcd, AgreesWithGmp) {
+    SCOPED_TRACE(test::SeedTrace());
+    TOperands operands(26);
+    for (int round = 0; round < Scaled(400); ++round) {
+        const TGmp common = operands.Magnitude(1 + static_cast<unsigned>(operands.Below(3)));
+        TGmp a = operands.Magnitude(1 + static_cast<unsigned>(operands.Below(40)));
+        TGmp b = operands.Magnitude(1 + static_cast<unsigned>(operands.Below(40)));
+        if (round % 2 == 0) {
+            mpz_mul(a.get(), a.get(), common.get());
+            mpz_mul(b.get(), b.get(), common.get());
+        }
+        TGmp expected;
+        mpz_gcd(expected.get(), a.get(), b.get());
+        TBigInt G;
+        BigIntGcd(RecordOf(a), RecordOf(b), G);
+        EXPECT_TRUE(Holds(G, expected, 1)) << a.Hex() << ", " << b.Hex();
+    }
+}
+
+TEST(BigIntModInverse, KnownValues) {
+    const long cases[][3] = {{3, 7, 5},  {17, 3120, 2753}, {65537, 3120, 2753}, {-3, 7, 2},
+                             {-1, 7, 6}, {1, 2, 1},        {10, 7, 5}};
+    for (const auto& c : cases) {
+        TBigInt X;
+        BigIntModInverse(RecordOf(c[0]), RecordOf(c[1]), X);
+        EXPECT_TRUE(Holds(X, TGmp(c[2]), 1)) << c[0] << " mod " << c[1];
+    }
+    TBigInt X = RecordOf(42);
+    BigIntModInverse(RecordOf(2), RecordOf(4), X);
+    EXPECT_TRUE(Holds(X, TGmp(42), 1)) << "no inverse: left as it was";
+    TBigInt empty;
+    BigIntModInverse(RecordOf(6), RecordOf(9), empty);
+    EXPECT_TRUE(empty.Digits.empty());
+    EXPECT_THROW(BigIntModInverse(RecordOf(0), RecordOf(1), X), EDivByZero);
+}
+
+TEST(BigIntModInverse, AgreesWithGmp) {
+    SCOPED_TRACE(test::SeedTrace());
+    TOperands operands(27);
+    for (int round = 0; round < Scaled(500); ++round) {
+        TGmp modulus = operands.Magnitude(1 + static_cast<unsigned>(operands.Below(40)));
+        if (mpz_cmp_ui(modulus.get(), 2) < 0)
+            mpz_set_ui(modulus.get(), 2 + operands.Below(1000));
+        const TBigInt a = operands.Signed(1 + static_cast<unsigned>(operands.Below(45)));
+        SCOPED_TRACE(Describe(a) + " mod 0x" + modulus.Hex());
+        TGmp expected;
+        TBigInt X = RecordOf(42);
+        if (mpz_invert(expected.get(), ValueOf(a).get(), modulus.get()) != 0) {
+            BigIntModInverse(a, RecordOf(modulus), X);
+            EXPECT_TRUE(Holds(X, expected, 1));
+        } else if (mpz_sgn(ValueOf(a).get()) != 0) {
+            BigIntModInverse(a, RecordOf(modulus), X);
+            EXPECT_TRUE(Holds(X, TGmp(42), 1));
+        }
+    }
+}
+
+} // namespace
+} // namespace zarn
