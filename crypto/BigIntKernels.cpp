@@ -9,6 +9,10 @@
 #if defined(__x86_64__) && defined(__GNUC__)
 #define ZARN_BIGINT_VECTOR 1
 #include <immintrin.h>
+// The vector kernels are compiled for their instruction sets function by function and only called after
+// the processor reported them.
+#define ZARN_AVX2 __attribute__((target("avx2")))
+#define ZARN_AVX512 __attribute__((target("avx512f")))
 #endif
 
 namespace zarn {
@@ -111,29 +115,26 @@ void SettleFullDigits(Digit* r, std::size_t columns) {
     }
 }
 
-#pragma GCC push_options
-#pragma GCC target("avx2")
-
 namespace avx2 {
 
-__attribute__((always_inline)) inline __m256i DigitMask() {
+ZARN_AVX2 __attribute__((always_inline)) inline __m256i DigitMask() {
     return _mm256_set1_epi64x(static_cast<long long>(kDigitMask));
 }
 
-__attribute__((always_inline)) inline __m256i RowProduct(Digit digit, const Digit* b) {
+ZARN_AVX2 __attribute__((always_inline)) inline __m256i RowProduct(Digit digit, const Digit* b) {
     return _mm256_mul_epu32(_mm256_set1_epi64x(digit),
                             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b)));
 }
 
-__attribute__((always_inline)) inline void Fold(__m256i& acc, __m256i& hi) {
+ZARN_AVX2 __attribute__((always_inline)) inline void Fold(__m256i& acc, __m256i& hi) {
     hi = _mm256_add_epi64(hi, _mm256_srli_epi64(acc, kDigitBits));
     acc = _mm256_and_si256(acc, DigitMask());
 }
 
 // Rows iLo .. iEnd - 1 of the block at k0, added into acc and hi.
-__attribute__((always_inline)) inline void AddRows(const Digit* a, const Digit* b, std::ptrdiff_t k0,
-                                                   std::ptrdiff_t iLo, std::ptrdiff_t iEnd, __m256i& acc,
-                                                   __m256i& hi) {
+ZARN_AVX2 __attribute__((always_inline)) inline void AddRows(const Digit* a, const Digit* b,
+                                                             std::ptrdiff_t k0, std::ptrdiff_t iLo,
+                                                             std::ptrdiff_t iEnd, __m256i& acc, __m256i& hi) {
     std::ptrdiff_t i = iLo;
     for (; i + 4 <= iEnd; i += 4) {
         const __m256i sum = _mm256_add_epi64(
@@ -147,13 +148,13 @@ __attribute__((always_inline)) inline void AddRows(const Digit* a, const Digit* 
     Fold(acc, hi);
 }
 
-__attribute__((always_inline)) inline __m256i LaneMask(std::size_t lanes) {
+ZARN_AVX2 __attribute__((always_inline)) inline __m256i LaneMask(std::size_t lanes) {
     return _mm256_cmpgt_epi64(_mm256_set1_epi64x(static_cast<long long>(lanes)),
                               _mm256_set_epi64x(3, 2, 1, 0));
 }
 
 // d[0 .. lanes) in the low lanes, zero above.
-__attribute__((always_inline)) inline __m256i LoadLanes(const Digit* d, std::size_t lanes) {
+ZARN_AVX2 __attribute__((always_inline)) inline __m256i LoadLanes(const Digit* d, std::size_t lanes) {
     if (lanes == 4)
         return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d));
     return _mm256_maskload_epi64(reinterpret_cast<const long long*>(d), LaneMask(lanes));
@@ -161,7 +162,7 @@ __attribute__((always_inline)) inline __m256i LoadLanes(const Digit* d, std::siz
 
 // Moves every lane one column up: [v0 v1 v2 v3] gives [p3 v0 v1 v2], p3 being lane 3 of the previous
 // block; `turned` carries [v3 v0 v1 v2] on to the next block.
-__attribute__((always_inline)) inline __m256i ColumnUp(__m256i v, __m256i& turned) {
+ZARN_AVX2 __attribute__((always_inline)) inline __m256i ColumnUp(__m256i v, __m256i& turned) {
     const __m256i now = _mm256_permute4x64_epi64(v, _MM_SHUFFLE(2, 1, 0, 3));
     const __m256i shifted = _mm256_blend_epi32(now, turned, 0x03);
     turned = now;
@@ -170,10 +171,11 @@ __attribute__((always_inline)) inline __m256i ColumnUp(__m256i v, __m256i& turne
 
 class TCarrier {
 public:
-    TCarrier() : m_hi(_mm256_setzero_si256()), m_first(m_hi), m_second(m_hi), m_overflow(m_hi) {}
+    ZARN_AVX2 TCarrier() : m_hi(_mm256_setzero_si256()), m_first(m_hi), m_second(m_hi), m_overflow(m_hi) {}
 
     // Writes the digits of the block whose column values are x plus hi carried in from the column below.
-    __attribute__((always_inline)) inline void Put(__m256i x, __m256i hi, Digit* r, std::size_t lanes) {
+    ZARN_AVX2 __attribute__((always_inline)) inline void Put(__m256i x, __m256i hi, Digit* r,
+                                                             std::size_t lanes) {
         const __m256i value = _mm256_add_epi64(x, ColumnUp(hi, m_hi));
         const __m256i first = _mm256_srli_epi64(value, kDigitBits);
         const __m256i once = _mm256_add_epi64(_mm256_and_si256(value, DigitMask()), ColumnUp(first, m_first));
@@ -189,7 +191,7 @@ public:
         m_overflow = _mm256_or_si256(m_overflow, digits);
     }
 
-    void Finish(Digit* r, std::size_t columns) {
+    ZARN_AVX2 void Finish(Digit* r, std::size_t columns) {
         if (_mm256_movemask_pd(_mm256_castsi256_pd(_mm256_slli_epi64(m_overflow, 32))) != 0)
             SettleFullDigits(r, columns);
     }
@@ -198,8 +200,8 @@ private:
     __m256i m_hi, m_first, m_second, m_overflow;
 };
 
-void MultiplyColumns(const Digit* a, std::size_t na, const Digit* b, std::size_t nb, std::size_t columns,
-                     const Digit* addend, Digit* r) {
+ZARN_AVX2 void MultiplyColumns(const Digit* a, std::size_t na, const Digit* b, std::size_t nb,
+                               std::size_t columns, const Digit* addend, Digit* r) {
     TCarrier carrier;
     for (std::size_t block = 0; block < columns; block += 4) {
         const auto k0 = static_cast<std::ptrdiff_t>(block);
@@ -216,7 +218,7 @@ void MultiplyColumns(const Digit* a, std::size_t na, const Digit* b, std::size_t
     carrier.Finish(r, columns);
 }
 
-void SquareColumns(const Digit* a, std::size_t n, Digit* r) {
+ZARN_AVX2 void SquareColumns(const Digit* a, std::size_t n, Digit* r) {
     const __m256i upperLanes[3] = {_mm256_set_epi64x(-1, -1, -1, 0), _mm256_set_epi64x(-1, -1, 0, 0),
                                    _mm256_set_epi64x(-1, 0, 0, 0)};
     const __m256i evenLanes = _mm256_set_epi64x(0, -1, 0, -1);
@@ -247,32 +249,31 @@ void SquareColumns(const Digit* a, std::size_t n, Digit* r) {
 
 } // namespace avx2
 
-#pragma GCC pop_options
-
-#pragma GCC push_options
-#pragma GCC target("avx512f")
 // GCC 12's AVX-512 intrinsics start from an undefined register and warn about it.
+#if !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 namespace avx512 {
 
-__attribute__((always_inline)) inline __m512i DigitMask() {
+ZARN_AVX512 __attribute__((always_inline)) inline __m512i DigitMask() {
     return _mm512_set1_epi64(static_cast<long long>(kDigitMask));
 }
 
-__attribute__((always_inline)) inline __m512i RowProduct(Digit digit, const Digit* b) {
+ZARN_AVX512 __attribute__((always_inline)) inline __m512i RowProduct(Digit digit, const Digit* b) {
     return _mm512_mul_epu32(_mm512_set1_epi64(digit), _mm512_loadu_si512(b));
 }
 
-__attribute__((always_inline)) inline void Fold(__m512i& acc, __m512i& hi) {
+ZARN_AVX512 __attribute__((always_inline)) inline void Fold(__m512i& acc, __m512i& hi) {
     hi = _mm512_add_epi64(hi, _mm512_srli_epi64(acc, kDigitBits));
     acc = _mm512_and_si512(acc, DigitMask());
 }
 
-__attribute__((always_inline)) inline void AddRows(const Digit* a, const Digit* b, std::ptrdiff_t k0,
-                                                   std::ptrdiff_t iLo, std::ptrdiff_t iEnd, __m512i& acc,
-                                                   __m512i& hi) {
+ZARN_AVX512 __attribute__((always_inline)) inline void AddRows(const Digit* a, const Digit* b,
+                                                               std::ptrdiff_t k0, std::ptrdiff_t iLo,
+                                                               std::ptrdiff_t iEnd, __m512i& acc,
+                                                               __m512i& hi) {
     std::ptrdiff_t i = iLo;
     for (; i + 4 <= iEnd; i += 4) {
         const __m512i sum = _mm512_add_epi64(
@@ -291,7 +292,7 @@ inline __mmask8 LaneMask(std::size_t lanes) {
 }
 
 // d[0 .. lanes) in the low lanes, zero above.
-__attribute__((always_inline)) inline __m512i LoadLanes(const Digit* d, std::size_t lanes) {
+ZARN_AVX512 __attribute__((always_inline)) inline __m512i LoadLanes(const Digit* d, std::size_t lanes) {
     if (lanes == 8)
         return _mm512_loadu_si512(d);
     return _mm512_maskz_loadu_epi64(LaneMask(lanes), d);
@@ -299,10 +300,11 @@ __attribute__((always_inline)) inline __m512i LoadLanes(const Digit* d, std::siz
 
 class TCarrier {
 public:
-    TCarrier() : m_hi(_mm512_setzero_si512()), m_first(m_hi), m_second(m_hi), m_overflow(m_hi) {}
+    ZARN_AVX512 TCarrier() : m_hi(_mm512_setzero_si512()), m_first(m_hi), m_second(m_hi), m_overflow(m_hi) {}
 
     // As the AVX2 form; valignq moves the lanes one column up, taking lane 7 of the previous block.
-    __attribute__((always_inline)) inline void Put(__m512i x, __m512i hi, Digit* r, std::size_t lanes) {
+    ZARN_AVX512 __attribute__((always_inline)) inline void Put(__m512i x, __m512i hi, Digit* r,
+                                                               std::size_t lanes) {
         const __m512i value = _mm512_add_epi64(x, _mm512_alignr_epi64(hi, m_hi, 7));
         const __m512i first = _mm512_srli_epi64(value, kDigitBits);
         const __m512i once =
@@ -322,7 +324,7 @@ public:
         m_second = second;
     }
 
-    void Finish(Digit* r, std::size_t columns) {
+    ZARN_AVX512 void Finish(Digit* r, std::size_t columns) {
         if (_mm512_test_epi64_mask(m_overflow, _mm512_set1_epi64(static_cast<long long>(kBase))) != 0)
             SettleFullDigits(r, columns);
     }
@@ -331,8 +333,8 @@ private:
     __m512i m_hi, m_first, m_second, m_overflow;
 };
 
-void MultiplyColumns(const Digit* a, std::size_t na, const Digit* b, std::size_t nb, std::size_t columns,
-                     const Digit* addend, Digit* r) {
+ZARN_AVX512 void MultiplyColumns(const Digit* a, std::size_t na, const Digit* b, std::size_t nb,
+                                 std::size_t columns, const Digit* addend, Digit* r) {
     TCarrier carrier;
     for (std::size_t block = 0; block < columns; block += 8) {
         const auto k0 = static_cast<std::ptrdiff_t>(block);
@@ -349,7 +351,7 @@ void MultiplyColumns(const Digit* a, std::size_t na, const Digit* b, std::size_t
     carrier.Finish(r, columns);
 }
 
-void SquareColumns(const Digit* a, std::size_t n, Digit* r) {
+ZARN_AVX512 void SquareColumns(const Digit* a, std::size_t n, Digit* r) {
     const __m512i pairUp = _mm512_set_epi64(3, 3, 2, 2, 1, 1, 0, 0);
     const auto sn = static_cast<std::ptrdiff_t>(n);
     TCarrier carrier;
@@ -379,8 +381,9 @@ void SquareColumns(const Digit* a, std::size_t n, Digit* r) {
 
 } // namespace avx512
 
+#if !defined(__clang__)
 #pragma GCC diagnostic pop
-#pragma GCC pop_options
+#endif
 
 #endif
 

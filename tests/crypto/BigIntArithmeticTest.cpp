@@ -58,7 +58,7 @@ TBigInt Partner(TOperands& operands, const TBigInt& a) {
 TEST(BigIntArithmetic, CompareAddSubtractAgreeWithGmp) {
     SCOPED_TRACE(test::SeedTrace());
     TOperands operands(10);
-    for (int round = 0; round < Scaled(3000); ++round) {
+    for (int round = 0; round < Scaled(6000); ++round) {
         const TBigInt a = operands.Signed(1 + static_cast<unsigned>(round % 100));
         const TBigInt b = Partner(operands, a);
         SCOPED_TRACE(Describe(a) + " and " + Describe(b));
@@ -82,7 +82,7 @@ TEST(BigIntArithmetic, CompareAddSubtractAgreeWithGmp) {
 TEST_P(BigIntArithmeticKernels, MultiplyAndSquareAgreeWithGmp) {
     SCOPED_TRACE(test::SeedTrace());
     TOperands operands(11);
-    for (int round = 0; round < Scaled(1500); ++round) {
+    for (int round = 0; round < Scaled(3000); ++round) {
         const TBigInt a = operands.Signed(1 + static_cast<unsigned>(round % 100));
         const TBigInt b = Partner(operands, a);
         SCOPED_TRACE(Describe(a) + " and " + Describe(b));
@@ -168,7 +168,7 @@ TEST(BigIntSmallOperand, AgreesWithGmp) {
     TOperands operands(12);
     const std::uint64_t divisors[] = {1,          2,          3,          9973,
                                       0x7FFFFFFF, 0x80000000, 0xFFFFFFFF, std::uint64_t{1} << 32};
-    for (int round = 0; round < Scaled(2000); ++round) {
+    for (int round = 0; round < Scaled(4000); ++round) {
         const TBigInt a = operands.Signed(1 + static_cast<unsigned>(round % 100));
         const std::uint64_t d =
             round % 3 == 0 ? divisors[operands.Below(8)] : 1 + operands.Below(std::uint64_t{1} << 32);
@@ -344,7 +344,7 @@ void ExpectDivision(const TBigInt& a, const TBigInt& b) {
 TEST(BigIntDivision, AgreesWithGmp) {
     SCOPED_TRACE(test::SeedTrace());
     TOperands operands(16);
-    for (int round = 0; round < Scaled(2500); ++round) {
+    for (int round = 0; round < Scaled(5000); ++round) {
         const TBigInt a = operands.Signed(1 + static_cast<unsigned>(round % 100));
         TBigInt b = operands.Signed(1 + static_cast<unsigned>(operands.Below(1 + (a.Digits.size() - 1) + 2)));
         if (mpz_sgn(ValueOf(b).get()) == 0)

@@ -162,7 +162,7 @@ TEST(BigIntMontgomery, LowPartAndMultiplyLowAgreeWithGmp) {
 TEST_P(BigIntModularKernels, MontgomeryReduceAgreesWithGmp) {
     SCOPED_TRACE(test::SeedTrace());
     TOperands operands(21);
-    for (int round = 0; round < Scaled(600); ++round) {
+    for (int round = 0; round < Scaled(1500); ++round) {
         TGmp modulus = operands.Magnitude(1 + static_cast<unsigned>(round % 40));
         mpz_setbit(modulus.get(), 0);
         if (mpz_cmp_ui(modulus.get(), 1) == 0)
@@ -216,7 +216,7 @@ TEST_P(BigIntModularKernels, PowerModAgreesWithGmpAtRadixBoundaries) {
     SCOPED_TRACE(test::SeedTrace());
     TOperands operands(22);
     for (const unsigned long bits : ModulusBitLengths()) {
-        for (int round = 0; round < Scaled(bits > 600 ? 1 : 6); ++round) {
+        for (int round = 0; round < Scaled(bits > 600 ? 2 : 12); ++round) {
             TGmp modulus = operands.WithBits(bits);
             mpz_setbit(modulus.get(), 0);
             if (mpz_cmp_ui(modulus.get(), 1) == 0)
@@ -252,7 +252,7 @@ TEST_P(BigIntModularKernels, PowerModWithBasesSharingAFactorWithTheModulus) {
     // Products that become zero reduce to zero; the result is still base^E mod N.
     SCOPED_TRACE(test::SeedTrace());
     TOperands operands(24);
-    for (int round = 0; round < Scaled(60); ++round) {
+    for (int round = 0; round < Scaled(150); ++round) {
         TGmp p = operands.Magnitude(1 + static_cast<unsigned>(operands.Below(8)));
         TGmp q = operands.Magnitude(1 + static_cast<unsigned>(operands.Below(8)));
         mpz_setbit(p.get(), 0);
@@ -344,7 +344,7 @@ TEST(BigIntGcd, KnownValuesAndSignFlags) {
 TEST(BigIntGcd, AgreesWithGmp) {
     SCOPED_TRACE(test::SeedTrace());
     TOperands operands(26);
-    for (int round = 0; round < Scaled(400); ++round) {
+    for (int round = 0; round < Scaled(1000); ++round) {
         const TGmp common = operands.Magnitude(1 + static_cast<unsigned>(operands.Below(3)));
         TGmp a = operands.Magnitude(1 + static_cast<unsigned>(operands.Below(40)));
         TGmp b = operands.Magnitude(1 + static_cast<unsigned>(operands.Below(40)));
@@ -380,7 +380,7 @@ TEST(BigIntModInverse, KnownValues) {
 TEST(BigIntModInverse, AgreesWithGmp) {
     SCOPED_TRACE(test::SeedTrace());
     TOperands operands(27);
-    for (int round = 0; round < Scaled(500); ++round) {
+    for (int round = 0; round < Scaled(1500); ++round) {
         TGmp modulus = operands.Magnitude(1 + static_cast<unsigned>(operands.Below(40)));
         if (mpz_cmp_ui(modulus.get(), 2) < 0)
             mpz_set_ui(modulus.get(), 2 + operands.Below(1000));
