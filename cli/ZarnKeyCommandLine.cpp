@@ -1,5 +1,6 @@
 #include "cli/ZarnKeyCommandLine.h"
 
+#include "cli/GenRsaCommand.h"
 #include "cli/KeyRecordJson.h"
 #include "keyrecord/ZarnPublicKey.h"
 #include "platform/Conversions.h"
@@ -244,7 +245,7 @@ std::vector<CLI::Option*> AddExportOptions(CLI::App& command, TExportOptions& op
 } // namespace
 
 int RunZarnKey(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
-    CLI::App app{"zarnkey: import, check and export Zarn public key files"};
+    CLI::App app{"zarnkey: import, check and export Zarn public key files, and generate RSA key pairs"};
     app.require_subcommand(1);
     app.footer("Exit status: 0 when the operation's status is 0, 1 for any other status, 2 for a usage error,\n"
                "3 for an error such as a file that cannot be read or written (its text goes to standard error).");
@@ -263,6 +264,9 @@ int RunZarnKey(int argc, const char* const* argv, std::ostream& out, std::ostrea
         "export", "write a key file from the record fields given as options or as a JSON object");
     const std::vector<CLI::Option*> recordOptions = AddExportOptions(*exportCommand, exportOptions);
 
+    TGenRsaOptions genRsa;
+    CLI::App* genRsaCommand = AddGenRsaCommand(app, genRsa);
+
     try {
         app.parse(argc, argv);
         if (exportCommand->parsed() && exportOptions.FromJson.empty())
@@ -278,6 +282,8 @@ int RunZarnKey(int argc, const char* const* argv, std::ostream& out, std::ostrea
             return RunShow(show, out);
         if (checkCommand->parsed())
             return RunCheck(checkFiles, out, err);
+        if (genRsaCommand->parsed())
+            return RunGenRsa(genRsa, out, err);
         return RunExport(exportOptions, out, err);
     } catch (const std::exception& error) {
         out.flush();
