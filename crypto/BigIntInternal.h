@@ -67,6 +67,18 @@ void MultiplyColumns(const Digit* a, std::size_t na, const Digit* bPadded, std::
 // Columns 0 .. 2n - 1 of a * a into r, each cross product formed once and doubled. a must be padded.
 void SquareColumns(const Digit* aPadded, std::size_t n, Digit* r);
 
+// The two kernels above in the form currently chosen, for loops that call them many times.
+struct TColumnKernels {
+    using TMultiply = void (*)(const Digit* a, std::size_t na, const Digit* bPadded, std::size_t nb,
+                               std::size_t columns, const Digit* addend, Digit* r);
+    TMultiply Multiply;
+    // As Multiply, but the digits may be left redundant: the same value in digits below 2^31 + 2^16
+    // (for operands of fewer than 2^15 digits) that need not be below 2^31.
+    TMultiply MultiplyRedundant;
+    void (*Square)(const Digit* aPadded, std::size_t n, Digit* r);
+};
+TColumnKernels CurrentColumnKernels();
+
 // A reusable zero-padded copy of an operand for the kernels above.
 class TPaddedDigits {
 public:

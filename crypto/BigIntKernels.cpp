@@ -95,14 +95,17 @@ void SquareColumnsPortable(const Digit* a, std::size_t n, Digit* r) {
 // operand read its zero padding. The multiply instruction takes the low 32 bits of each lane, which hold
 // the whole digit.
 //
-// The column values are then turned into digits without a serial carry chain. A column value X (below
-// 2^63) is split into X mod 2^31 plus X div 2^31 carried one column up; doing that twice leaves digits of
-// at most 2^31, with a carry of 0 or 1 the second time. A digit of exactly 2^31 is rare; when one occurs a
-// scalar pass over the result settles it. The value is the same either way.
+// The column values are then turned into digits without a serial carry chain. Every column value X
+// stays below 2^31 (n + 3), n the digit count, so one split of X into X mod 2^31 plus X div 2^31 carried
+// one column up leaves digits below 2^31 + 2n + 3 with the same value. Such a digit is 2^31 or more only
+// when the low bits of its column were within 2n + 3 of 2^31; that is rare but for runs of zero digits,
+// and when it happens a scalar pass over the result settles the carries. The Montgomery reduction asks
+// for the digits of its sum unsettled ("redundant") and settles them itself.
 //
 // Squares keep the cross products a_i * a_j with i < j only: lane l of row i holds j = k0 + l - i, to be
 // kept when l > 2i - k0. Rows with 2i < k0 keep every lane, the next few only their upper lanes. The
-// column value is twice the cross sum plus a_(c/2)^2 in the even columns.
+// column value is twice the cross sum plus a_(c/2)^2 in the even columns; the square is split into its low
+// 31 bits, added in its column, and the rest, carried to the next, so that the column values stay small.
 
 #if ZARN_BIGINT_VECTOR
 
@@ -171,16 +174,14 @@ ZARN_AVX2 __attribute__((always_inline)) inline __m256i ColumnUp(__m256i v, __m2
 
 class TCarrier {
 public:
-    ZARN_AVX2 TCarrier() : m_hi(_mm256_setzero_si256()), m_first(m_hi), m_second(m_hi), m_overflow(m_hi) {}
+    ZARN_AVX2 TCarrier() : m_hi(_mm256_setzero_si256()), m_low(m_hi), m_overflow(m_hi) {}
 
     // Writes the digits of the block whose column values are x plus hi carried in from the column below.
     ZARN_AVX2 __attribute__((always_inline)) inline void Put(__m256i x, __m256i hi, Digit* r,
                                                              std::size_t lanes) {
         const __m256i value = _mm256_add_epi64(x, ColumnUp(hi, m_hi));
-        const __m256i first = _mm256_srli_epi64(value, kDigitBits);
-        const __m256i once = _mm256_add_epi64(_mm256_and_si256(value, DigitMask()), ColumnUp(first, m_first));
-        const __m256i second = _mm256_srli_epi64(once, kDigitBits);
-        __m256i digits = _mm256_add_epi64(_mm256_and_si256(once, DigitMask()), ColumnUp(second, m_second));
+        const __m256i above = _mm256_srli_epi64(value, kDigitBits);
+        __m256i digits = _mm256_add_epi64(_mm256_and_si256(value, DigitMask()), ColumnUp(above, m_low));
         if (lanes == 4) {
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(r), digits);
         } else {
@@ -191,15 +192,17 @@ public:
         m_overflow = _mm256_or_si256(m_overflow, digits);
     }
 
-    ZARN_AVX2 void Finish(Digit* r, std::size_t columns) {
-        if (_mm256_movemask_pd(_mm256_castsi256_pd(_mm256_slli_epi64(m_overflow, 32))) != 0)
+    // Settles digits of 2^31 or more, unless the caller takes the redundant digits.
+    ZARN_AVX2 void Finish(Digit* r, std::size_t columns, bool settle) {
+        if (settle && _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_slli_epi64(m_overflow, 32))) != 0)
             SettleFullDigits(r, columns);
     }
 
 private:
-    __m256i m_hi, m_first, m_second, m_overflow;
+    __m256i m_hi, m_low, m_overflow;
 };
 
+template <bool Settle>
 ZARN_AVX2 void MultiplyColumns(const Digit* a, std::size_t na, const Digit* b, std::size_t nb,
                                std::size_t columns, const Digit* addend, Digit* r) {
     TCarrier carrier;
@@ -215,7 +218,7 @@ ZARN_AVX2 void MultiplyColumns(const Digit* a, std::size_t na, const Digit* b, s
             acc = _mm256_add_epi64(acc, LoadLanes(addend + block, lanes));
         carrier.Put(acc, hi, r + block, lanes);
     }
-    carrier.Finish(r, columns);
+    carrier.Finish(r, columns, Settle);
 }
 
 ZARN_AVX2 void SquareColumns(const Digit* a, std::size_t n, Digit* r) {
@@ -241,10 +244,13 @@ ZARN_AVX2 void SquareColumns(const Digit* a, std::size_t n, Digit* r) {
             _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + k0 / 2))),
             _MM_SHUFFLE(1, 1, 0, 0));
         const __m256i squares = _mm256_and_si256(_mm256_mul_epu32(half, half), evenLanes);
-        const __m256i value = _mm256_add_epi64(_mm256_add_epi64(acc, acc), squares);
-        carrier.Put(value, _mm256_add_epi64(hi, hi), r + block, std::min<std::size_t>(4, 2 * n - block));
+        const __m256i value =
+            _mm256_add_epi64(_mm256_add_epi64(acc, acc), _mm256_and_si256(squares, DigitMask()));
+        const __m256i carried =
+            _mm256_add_epi64(_mm256_add_epi64(hi, hi), _mm256_srli_epi64(squares, kDigitBits));
+        carrier.Put(value, carried, r + block, std::min<std::size_t>(4, 2 * n - block));
     }
-    carrier.Finish(r, 2 * n);
+    carrier.Finish(r, 2 * n, true);
 }
 
 } // namespace avx2
@@ -300,18 +306,15 @@ ZARN_AVX512 __attribute__((always_inline)) inline __m512i LoadLanes(const Digit*
 
 class TCarrier {
 public:
-    ZARN_AVX512 TCarrier() : m_hi(_mm512_setzero_si512()), m_first(m_hi), m_second(m_hi), m_overflow(m_hi) {}
+    ZARN_AVX512 TCarrier() : m_hi(_mm512_setzero_si512()), m_low(m_hi), m_overflow(m_hi) {}
 
     // As the AVX2 form; valignq moves the lanes one column up, taking lane 7 of the previous block.
     ZARN_AVX512 __attribute__((always_inline)) inline void Put(__m512i x, __m512i hi, Digit* r,
                                                                std::size_t lanes) {
         const __m512i value = _mm512_add_epi64(x, _mm512_alignr_epi64(hi, m_hi, 7));
-        const __m512i first = _mm512_srli_epi64(value, kDigitBits);
-        const __m512i once =
-            _mm512_add_epi64(_mm512_and_si512(value, DigitMask()), _mm512_alignr_epi64(first, m_first, 7));
-        const __m512i second = _mm512_srli_epi64(once, kDigitBits);
+        const __m512i above = _mm512_srli_epi64(value, kDigitBits);
         const __m512i digits =
-            _mm512_add_epi64(_mm512_and_si512(once, DigitMask()), _mm512_alignr_epi64(second, m_second, 7));
+            _mm512_add_epi64(_mm512_and_si512(value, DigitMask()), _mm512_alignr_epi64(above, m_low, 7));
         if (lanes == 8) {
             _mm512_storeu_si512(r, digits);
             m_overflow = _mm512_or_si512(m_overflow, digits);
@@ -320,19 +323,20 @@ public:
             m_overflow = _mm512_mask_or_epi64(m_overflow, LaneMask(lanes), m_overflow, digits);
         }
         m_hi = hi;
-        m_first = first;
-        m_second = second;
+        m_low = above;
     }
 
-    ZARN_AVX512 void Finish(Digit* r, std::size_t columns) {
-        if (_mm512_test_epi64_mask(m_overflow, _mm512_set1_epi64(static_cast<long long>(kBase))) != 0)
+    ZARN_AVX512 void Finish(Digit* r, std::size_t columns, bool settle) {
+        if (settle &&
+            _mm512_test_epi64_mask(m_overflow, _mm512_set1_epi64(static_cast<long long>(kBase))) != 0)
             SettleFullDigits(r, columns);
     }
 
 private:
-    __m512i m_hi, m_first, m_second, m_overflow;
+    __m512i m_hi, m_low, m_overflow;
 };
 
+template <bool Settle>
 ZARN_AVX512 void MultiplyColumns(const Digit* a, std::size_t na, const Digit* b, std::size_t nb,
                                  std::size_t columns, const Digit* addend, Digit* r) {
     TCarrier carrier;
@@ -348,7 +352,7 @@ ZARN_AVX512 void MultiplyColumns(const Digit* a, std::size_t na, const Digit* b,
             acc = _mm512_add_epi64(acc, LoadLanes(addend + block, lanes));
         carrier.Put(acc, hi, r + block, lanes);
     }
-    carrier.Finish(r, columns);
+    carrier.Finish(r, columns, Settle);
 }
 
 ZARN_AVX512 void SquareColumns(const Digit* a, std::size_t n, Digit* r) {
@@ -373,10 +377,13 @@ ZARN_AVX512 void SquareColumns(const Digit* a, std::size_t n, Digit* r) {
         const __m512i half = _mm512_permutexvar_epi64(
             pairUp, _mm512_castsi256_si512(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + k0 / 2))));
         const __m512i squares = _mm512_maskz_mul_epu32(0x55, half, half);
-        const __m512i value = _mm512_add_epi64(_mm512_add_epi64(acc, acc), squares);
-        carrier.Put(value, _mm512_add_epi64(hi, hi), r + block, std::min<std::size_t>(8, 2 * n - block));
+        const __m512i value =
+            _mm512_add_epi64(_mm512_add_epi64(acc, acc), _mm512_and_si512(squares, DigitMask()));
+        const __m512i carried =
+            _mm512_add_epi64(_mm512_add_epi64(hi, hi), _mm512_srli_epi64(squares, kDigitBits));
+        carrier.Put(value, carried, r + block, std::min<std::size_t>(8, 2 * n - block));
     }
-    carrier.Finish(r, 2 * n);
+    carrier.Finish(r, 2 * n, true);
 }
 
 } // namespace avx512
@@ -394,31 +401,26 @@ detail::TDigitKernels& ActiveKernels() {
 
 } // namespace
 
-void MultiplyColumns(const Digit* a, std::size_t na, const Digit* bPadded, std::size_t nb,
-                     std::size_t columns, const Digit* addend, Digit* r) {
+TColumnKernels CurrentColumnKernels() {
     switch (ActiveKernels()) {
 #if ZARN_BIGINT_VECTOR
     case detail::TDigitKernels::Avx512:
-        return avx512::MultiplyColumns(a, na, bPadded, nb, columns, addend, r);
+        return {avx512::MultiplyColumns<true>, avx512::MultiplyColumns<false>, avx512::SquareColumns};
     case detail::TDigitKernels::Avx2:
-        return avx2::MultiplyColumns(a, na, bPadded, nb, columns, addend, r);
+        return {avx2::MultiplyColumns<true>, avx2::MultiplyColumns<false>, avx2::SquareColumns};
 #endif
     default:
-        return MultiplyColumnsPortable(a, na, bPadded, nb, columns, addend, r);
+        return {MultiplyColumnsPortable, MultiplyColumnsPortable, SquareColumnsPortable};
     }
 }
 
+void MultiplyColumns(const Digit* a, std::size_t na, const Digit* bPadded, std::size_t nb,
+                     std::size_t columns, const Digit* addend, Digit* r) {
+    CurrentColumnKernels().Multiply(a, na, bPadded, nb, columns, addend, r);
+}
+
 void SquareColumns(const Digit* aPadded, std::size_t n, Digit* r) {
-    switch (ActiveKernels()) {
-#if ZARN_BIGINT_VECTOR
-    case detail::TDigitKernels::Avx512:
-        return avx512::SquareColumns(aPadded, n, r);
-    case detail::TDigitKernels::Avx2:
-        return avx2::SquareColumns(aPadded, n, r);
-#endif
-    default:
-        return SquareColumnsPortable(aPadded, n, r);
-    }
+    CurrentColumnKernels().Square(aPadded, n, r);
 }
 
 const Digit* TPaddedDigits::Assign(const Digit* d, std::size_t n) {

@@ -267,7 +267,8 @@ namespace {
 class TMontgomeryLoop {
 public:
     TMontgomeryLoop(const TBigInt& N, const TBigInt& NPrime, std::size_t t, std::uint64_t mask)
-        : m_t(t), m_mask(static_cast<Digit>(mask)), m_shift(Bits(mask)), m_forP(t), m_forX(t) {
+        : m_kernels(CurrentColumnKernels()), m_t(t), m_mask(static_cast<Digit>(mask)), m_shift(Bits(mask)),
+          m_forP(t), m_forX(t) {
         m_n = Load(N, m_nPadded);
         m_nPrime = Load(NPrime, m_nPrimePadded);
         m_p = m_pPadded.Zeroed(t);
@@ -280,8 +281,8 @@ public:
     // P = reduce(P * X) and X = reduce(X^2). The two chains are independent; running their stages in
     // turn lets the processor overlap them.
     void MultiplyPByXAndSquareX() {
-        MultiplyColumns(m_p, m_t, m_x, m_t, 2 * m_t, nullptr, m_forP.product.data());
-        SquareColumns(m_x, m_t, m_forX.product.data());
+        m_kernels.Multiply(m_p, m_t, m_x, m_t, 2 * m_t, nullptr, m_forP.product.data());
+        m_kernels.Square(m_x, m_t, m_forX.product.data());
         LowProduct(m_forP);
         LowProduct(m_forX);
         AddMultipleOfN(m_forP);
@@ -292,7 +293,7 @@ public:
 
     // X = reduce(X^2).
     void SquareX() {
-        SquareColumns(m_x, m_t, m_forX.product.data());
+        m_kernels.Square(m_x, m_t, m_forX.product.data());
         Reduce(m_forX, m_x);
     }
 
@@ -312,10 +313,10 @@ public:
 
 private:
     // The buffers of one reduction: T (becoming S in place, 2t + 1 digits, the top one zero between
-    // reductions), m = T mod R, m * N' mod R, and U = S / R.
+    // reductions), m = T mod R and m * N' mod R.
     struct TReduction {
-        explicit TReduction(std::size_t t) : product(2 * t + 1), low(t), lowProduct(t), quotient(t + 1) {}
-        std::vector<Digit> product, low, lowProduct, quotient;
+        explicit TReduction(std::size_t t) : product(2 * t + 1), low(t), lowProduct(t) {}
+        std::vector<Digit> product, low, lowProduct;
     };
 
     static int Bits(std::uint64_t mask) {
@@ -346,38 +347,55 @@ private:
     // m = (T mod R) * N' mod R, forming only the digits below the radix.
     void LowProduct(TReduction& r) const {
         const std::size_t t = m_t;
-        std::copy(r.product.begin(), r.product.begin() + static_cast<std::ptrdiff_t>(t), r.low.begin());
+        for (std::size_t i = 0; i < t; ++i)
+            r.low[i] = r.product[i];
         r.low[t - 1] &= m_mask;
-        MultiplyColumns(r.low.data(), t, m_nPrime, t, t, nullptr, r.lowProduct.data());
+        m_kernels.Multiply(r.low.data(), t, m_nPrime, t, t, nullptr, r.lowProduct.data());
         r.lowProduct[t - 1] &= m_mask;
     }
 
-    // S = m * N + T < 2 N R < 2^(62 t + 1): 2t digits and a top digit of at most 1, formed in place of T.
+    // S = m * N + T < 2 N R < 2^(62 t + 1): 2t digits and a top digit of at most 1, formed in place of T,
+    // its digits possibly redundant (see DivideByRadix).
     void AddMultipleOfN(TReduction& r) const {
-        MultiplyColumns(r.lowProduct.data(), m_t, m_n, m_t, 2 * m_t + 1, r.product.data(), r.product.data());
+        m_kernels.MultiplyRedundant(r.lowProduct.data(), m_t, m_n, m_t, 2 * m_t + 1, r.product.data(),
+                                    r.product.data());
     }
 
-    // U = S / R, less N when that is N or more, into out. S is a multiple of R: its lowest t - 1 digits
-    // are zero and dropped, then either one more digit goes (R = 2^(31 t)) or the bits below 2^m_shift of
-    // digit t do. U < 2N fits t + 1 digits.
+    // out = S / R, less N when that is N or more. S is a multiple of R, so its lowest t - 1 digits are zero
+    // in value: as redundant digits d_0 .. d_(t-2) (each below 2^31 + 2^16) they are worth either 0 or
+    // exactly 2^(31 (t - 1)), the latter when any of them is non-zero; that is a carry of 1 into digit t - 1.
+    // The digits from t - 1 up are then settled, and S / R drops one more digit (R = 2^(31 t)) or the bits
+    // below 2^m_shift of digit t - 1. U < 2N: t digits and, only when R = 2^(31 t), a top digit of at most 1.
     void DivideByRadix(TReduction& r, Digit* out) const {
         const std::size_t t = m_t;
-        Digit* u = r.quotient.data();
-        if (m_shift == kDigitBits) {
-            std::copy(r.product.begin() + static_cast<std::ptrdiff_t>(t), r.product.end(), u);
-        } else {
-            const Digit* s = r.product.data() + (t - 1);
-            for (std::size_t i = 0; i < t; ++i)
-                u[i] = ((s[i] >> m_shift) | (s[i + 1] << (kDigitBits - m_shift))) &
-                       static_cast<Digit>(kDigitMask);
-            u[t] = 0;
+        Digit* s = r.product.data();
+        Digit low = 0;
+        for (std::size_t i = 0; i + 1 < t; ++i)
+            low |= s[i];
+        std::uint64_t carry = low != 0 ? 1 : 0;
+        for (std::size_t i = t - 1; i <= 2 * t; ++i) {
+            const std::uint64_t v = static_cast<std::uint64_t>(s[i]) + carry;
+            s[i] = static_cast<Digit>(v & kDigitMask);
+            carry = v >> kDigitBits;
         }
-        if (u[t] != 0 || CompareDigits(u, t, m_n, t) >= 0)
-            SubtractDigits(u, t + 1, m_n, t, u);
-        std::copy(u, u + t, out);
+        s += t - 1;
+        Digit top = 0;
+        if (m_shift == kDigitBits) {
+            for (std::size_t i = 0; i < t; ++i)
+                out[i] = s[i + 1];
+            top = s[t + 1];
+        } else {
+            for (std::size_t i = 0; i < t; ++i)
+                out[i] = ((s[i] >> m_shift) | (s[i + 1] << (kDigitBits - m_shift))) &
+                         static_cast<Digit>(kDigitMask);
+        }
+        // With a top digit the difference U - N still fits t digits: the borrow out of them cancels it.
+        if (top != 0 || CompareDigits(out, t, m_n, t) >= 0)
+            SubtractDigits(out, t, m_n, t, out);
         r.product[2 * t] = 0;
     }
 
+    TColumnKernels m_kernels;
     std::size_t m_t;
     Digit m_mask;
     int m_shift;
