@@ -342,12 +342,23 @@ ZARN_AVX512 void MultiplyColumns(const Digit* a, std::size_t na, const Digit* b,
     TCarrier carrier;
     for (std::size_t block = 0; block < columns; block += 8) {
         const auto k0 = static_cast<std::ptrdiff_t>(block);
-        const std::ptrdiff_t iLo = std::max<std::ptrdiff_t>(0, k0 + 1 - static_cast<std::ptrdiff_t>(nb));
-        const std::ptrdiff_t iEnd = std::min<std::ptrdiff_t>(static_cast<std::ptrdiff_t>(na), k0 + 8);
-        __m512i acc = _mm512_setzero_si512();
-        __m512i hi = _mm512_setzero_si512();
-        AddRows(a, b, k0, iLo, iEnd, acc, hi);
         const std::size_t lanes = std::min<std::size_t>(8, columns - block);
+        const std::ptrdiff_t iLo = std::max<std::ptrdiff_t>(0, k0 + 1 - static_cast<std::ptrdiff_t>(nb));
+        __m512i acc, hi;
+        if (lanes <= 4) {
+            // A last block of up to four columns takes half as wide rows.
+            __m256i acc4 = _mm256_setzero_si256();
+            __m256i hi4 = _mm256_setzero_si256();
+            avx2::AddRows(a, b, k0, iLo, std::min<std::ptrdiff_t>(static_cast<std::ptrdiff_t>(na), k0 + 4),
+                          acc4, hi4);
+            acc = _mm512_zextsi256_si512(acc4);
+            hi = _mm512_zextsi256_si512(hi4);
+        } else {
+            acc = _mm512_setzero_si512();
+            hi = _mm512_setzero_si512();
+            AddRows(a, b, k0, iLo, std::min<std::ptrdiff_t>(static_cast<std::ptrdiff_t>(na), k0 + 8), acc,
+                    hi);
+        }
         if (addend != nullptr)
             acc = _mm512_add_epi64(acc, LoadLanes(addend + block, lanes));
         carrier.Put(acc, hi, r + block, lanes);
@@ -532,8 +543,10 @@ void DivideDigits(Digit* r, std::size_t& rn, const Digit* b, std::size_t nb, Dig
     while (CompareShifted(r, rn, b, nb, 0) >= 0) {
         while (CompareShifted(r, rn, b, nb, offset) >= 0) {
             const std::uint64_t top = U(r[rn - 1]);
+            // One digit over one fits 32 bits, where division is cheaper.
             const std::uint64_t estimate =
-                rn > nb + offset ? ((top << kDigitBits) | U(r[rn - 2])) / divisor : top / divisor;
+                rn > nb + offset ? ((top << kDigitBits) | U(r[rn - 2])) / divisor
+                                 : static_cast<std::uint32_t>(top) / static_cast<std::uint32_t>(divisor);
             if (estimate != 0) {
                 // T = estimate * D is subtracted, and once more while r >= T.
                 const std::size_t tn = SubtractMultipleShifted(r, rn, b, nb, estimate, offset, scratch);

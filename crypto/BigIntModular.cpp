@@ -105,7 +105,8 @@ void InverseOfNonNegative(const TBigInt& A, const TBigInt& M, TBigInt& X) {
         std::swap(n0, n1);
         if (nq > 0) {
             AddMultiple(x, nx, t1, nt, q, SignificantCount(q, nq));
-            std::fill(q, q + nq, 0);
+            for (std::size_t i = 0; i < nq; ++i)
+                q[i] = 0;
         }
         std::swap(x, t1); // X = t1, t1 = X - t1 * q
         std::swap(nx, nt);
