@@ -30,6 +30,8 @@ public:
     TMpz& operator=(const TMpz&) = delete;
     mpz_ptr get() { return m_value; }
     operator mpz_ptr() { return m_value; }
+    // For GMP's macros (mpz_sgn, mpz_cmp_ui), which read the fields through ->.
+    mpz_ptr operator->() { return m_value; }
 
 private:
     mpz_t m_value;
