@@ -45,8 +45,10 @@ void SetRandomSeedSource(TRandomSeedSource source) {
 TSystemCandidateSource::TSystemCandidateSource() = default;
 
 TSystemCandidateSource::~TSystemCandidateSource() {
-    // The unused bytes could be candidate material of a later call; do not leave them in freed memory.
-    std::memset(m_buffer.data(), 0, m_buffer.size());
+    // The unused bytes could be candidate material of a later call; do not leave them in freed memory
+    // (explicit_bzero is not removed as a dead store).
+    if (!m_buffer.empty())
+        explicit_bzero(m_buffer.data(), m_buffer.size());
 }
 
 std::uint32_t TSystemCandidateSource::NextWord() {

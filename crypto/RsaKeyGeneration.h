@@ -38,8 +38,9 @@ public:
     // Shows the three hex texts of a finished run.
     virtual void ShowRunResult(const std::string& ExponentHex, const std::string& ModulusHex,
                                const std::string& PrivateExponentHex) = 0;
-    // Lets pending events run (repaints, a click on Stop). Must not start another generation that
-    // uses the same host.
+    // Lets pending events run (repaints, a click on Stop). The generation keeps no shared state but
+    // the pseudo-random generator, so a generation started from here runs to its end and this one
+    // then goes on.
     virtual void ProcessPendingEvents() = 0;
     // True once the user has asked to stop this generation; the caller clears it before generating.
     virtual bool IsStopRequested() = 0;

@@ -391,6 +391,41 @@ TEST_F(KeyGeneration, SameGeneratorStateGivesDifferentPrimes) {
     EXPECT_EQ(modulus(&first), modulus(&second));
 }
 
+TEST_F(KeyGeneration, AGenerationStartedFromThePumpLeavesTheOuterOneIntact) {
+    // What a second click on Generate during a generation does in a window.
+    class TNestingHost : public TRecordingHost {
+    public:
+        void ProcessPendingEvents() override {
+            TRecordingHost::ProcessPendingEvents();
+            if (m_nested)
+                return;
+            m_nested = true;
+            TScriptedSource source(99);
+            TRecordingHost inner({.AfterShownRuns = 1});
+            InnerResult = GenerateRsaKeyPair(8, inner, source);
+            InnerShown = inner.Shown;
+        }
+        TKeyGenResult InnerResult;
+        std::vector<TShownRun> InnerShown;
+
+    private:
+        bool m_nested = false;
+    } host;
+    TScriptedSource source(12);
+    const TKeyGenResult result = GenerateRsaKeyPair(16, host, source);
+    TScriptedSource again(12);
+    const TOracle oracle = Replay(16, again, {});
+    EXPECT_EQ(result.Outcome, oracle.Outcome);
+    ASSERT_EQ(host.Shown.size(), oracle.Runs.size());
+    for (std::size_t k = 0; k < host.Shown.size(); ++k)
+        ExpectRsaKeyPair(host.Shown[k], oracle.Runs[k], m_state);
+    EXPECT_EQ(host.InnerResult.Runs, 1);
+    TScriptedSource innerAgain(99);
+    const TOracle innerOracle = Replay(8, innerAgain, {.AfterShownRuns = 1});
+    ASSERT_EQ(host.InnerShown.size(), 1u);
+    ExpectRsaKeyPair(host.InnerShown[0], innerOracle.Runs[0], m_state);
+}
+
 TEST_F(KeyGeneration, RejectsLengthsBelowOneByte) {
     for (const std::int32_t L : {0, -5}) {
         TRecordingHost host;
