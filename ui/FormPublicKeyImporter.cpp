@@ -103,6 +103,7 @@ TForm1::TForm1(QWidget* parent)
 
     ConnectHandler(ui->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     ConnectHandler(ui->Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+    ConnectHandler(ui->Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
     ConnectHandler(ui->Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
     ConnectHandler(ui->Edit8, &QLineEdit::textChanged, this, &TForm1::Edit8Change);
     ConnectHandler(ui->Edit9, &QLineEdit::textChanged, this, &TForm1::Edit9Change);
@@ -148,6 +149,11 @@ void TForm1::Button2Click(QObject* /*Sender*/) {
     key.ExportKey(message);
     ShowMessage(message);
     SetEditText(ui->Edit10, key.GetHashResult());
+}
+
+void TForm1::Button3Click(QObject* /*Sender*/) {
+    if (m_form2)
+        m_form2->exec();
 }
 
 void TForm1::Button4Click(QObject* /*Sender*/) {

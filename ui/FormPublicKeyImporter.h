@@ -9,11 +9,13 @@
 //
 // The handlers are connected in the constructor and run through CallHandler, so an error raised in
 // one ends it and reaches the default error box. The "Generate RSA Keys..." button (Button3) is
-// hidden and disabled and has no handler yet.
+// hidden and disabled; its handler shows the key generation window modally.
 #pragma once
 
 #include "platform/FileDialogs.h"
 
+#include <QDialog>
+#include <QPointer>
 #include <QWidget>
 
 #include <memory>
@@ -48,6 +50,9 @@ public:
     // (raises EConvertError at the first numeric box that is not an integer), ExportKey, its message
     // in a message box, then HashResult into Edit10.
     void Button2Click(QObject* Sender);
+    // "Generate RSA Keys..." pressed: shows Form2 modally and returns when it closes (nothing
+    // happens while there is no Form2).
+    void Button3Click(QObject* Sender);
     // "Exit" pressed: closes the window, which ends the program.
     void Button4Click(QObject* Sender);
     // Edit8's text changed: Edit6 := (length of the trimmed text) div 2, unless the trimmed text is
@@ -56,6 +61,10 @@ public:
     void Edit9Change(QObject* Sender);
 
     TZarnPublicKey* ZarnPublicKey1() const { return m_zarnPublicKey1; }
+
+    // The key generation window that Button3Click shows; it registers itself when it is created.
+    void SetForm2(QDialog* Form2) { m_form2 = Form2; }
+    QDialog* Form2() const { return m_form2; }
 
     // The controls, for the windows that write into this one and for tests.
     QLineEdit* Edit1() const;
@@ -79,6 +88,7 @@ private:
     std::unique_ptr<Ui::TForm1> ui;
     TZarnPublicKey* m_zarnPublicKey1;
     std::unique_ptr<IFileDialogs> m_fileDialogs;
+    QPointer<QDialog> m_form2;
 };
 
 // A box's text as the system's 8-bit text, and the reverse (Latin-1 both ways; a character above
