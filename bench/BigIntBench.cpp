@@ -1,7 +1,12 @@
 // The big integers next to GMP, each case measured in the same run: multiplication and squaring at 512
 // and 1024 bits, division of 1024 by 512 bits, the remainder by a small prime at 512 bits, and the
-// modular exponentiation with full-size exponents at 256 to 2048 bits. The exponentiation cases also
-// count the memory allocations per call, which must not grow with the exponent.
+// modular exponentiation with full-size exponents at 256 to 2048 bits (also with the portable and the
+// AVX2 digit kernels). The exponentiation cases count the memory allocations per call, which must not
+// grow with the exponent.
+//
+// Times are the thread's CPU time per operation, taken over batches of operations (a fixed number of
+// batches per case), so that time spent waiting for a processor shared with other work counts for
+// neither side.
 #include "bench/RatioReporter.h"
 #include "crypto/BigInt.h"
 
@@ -9,6 +14,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <ctime>
 #include <new>
 #include <string>
 #include <vector>
@@ -39,9 +45,31 @@ void operator delete(void* block, std::size_t) noexcept {
 namespace {
 
 using zarn::TBigInt;
+using zarn::detail::TDigitKernels;
+
+double ThreadSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
+// Runs `operation` in batches of `batch` and reports the CPU time per operation.
+template <typename Operation>
+void Measure(benchmark::State& state, int batch, Operation operation) {
+    for (auto _ : state) {
+        const double start = ThreadSeconds();
+        for (int i = 0; i < batch; ++i)
+            operation();
+        state.SetIterationTime((ThreadSeconds() - start) / batch);
+    }
+}
 
 // A GMP value and the same value as a TBigInt.
 struct TOperand {
+    TOperand() { mpz_init(gmp); }
+    ~TOperand() { mpz_clear(gmp); }
+    TOperand(const TOperand&) = delete;
+    TOperand& operator=(const TOperand&) = delete;
     mpz_t gmp;
     TBigInt ours;
 };
@@ -54,10 +82,11 @@ public:
         gmp_randseed_ui(m_state, seed);
     }
     ~TOperands() { gmp_randclear(m_state); }
+    TOperands(const TOperands&) = delete;
+    TOperands& operator=(const TOperands&) = delete;
 
     // A random value of exactly `bits` bits, odd when asked.
     void Make(TOperand& operand, unsigned long bits, bool odd = false) {
-        mpz_init(operand.gmp);
         mpz_urandomb(operand.gmp, m_state, bits);
         mpz_setbit(operand.gmp, bits - 1);
         if (odd)
@@ -71,22 +100,27 @@ private:
     gmp_randstate_t m_state;
 };
 
+// An mpz result that is cleared at the end of the case.
+struct TResult {
+    TResult() { mpz_init(value); }
+    ~TResult() { mpz_clear(value); }
+    mpz_t value;
+};
+
 void Multiply(benchmark::State& state, unsigned long bits, bool ours) {
     TOperands operands(bits);
     TOperand a, b;
     operands.Make(a, bits);
     operands.Make(b, bits);
     TBigInt r;
-    mpz_t result;
-    mpz_init(result);
-    for (auto _ : state) {
+    TResult result;
+    Measure(state, 1000, [&] {
         if (ours)
             zarn::BigIntMultiply(a.ours, b.ours, r);
         else
-            mpz_mul(result, a.gmp, b.gmp);
+            mpz_mul(result.value, a.gmp, b.gmp);
         benchmark::ClobberMemory();
-    }
-    mpz_clears(result, a.gmp, b.gmp, nullptr);
+    });
 }
 
 void Square(benchmark::State& state, unsigned long bits, bool ours) {
@@ -94,16 +128,14 @@ void Square(benchmark::State& state, unsigned long bits, bool ours) {
     TOperand a;
     operands.Make(a, bits);
     TBigInt r;
-    mpz_t result;
-    mpz_init(result);
-    for (auto _ : state) {
+    TResult result;
+    Measure(state, 1000, [&] {
         if (ours)
             zarn::BigIntSquare(a.ours, r);
         else
-            mpz_mul(result, a.gmp, a.gmp);
+            mpz_mul(result.value, a.gmp, a.gmp);
         benchmark::ClobberMemory();
-    }
-    mpz_clears(result, a.gmp, nullptr);
+    });
 }
 
 void DivMod(benchmark::State& state, bool ours) {
@@ -112,16 +144,14 @@ void DivMod(benchmark::State& state, bool ours) {
     operands.Make(a, 1024);
     operands.Make(b, 512);
     TBigInt q, r;
-    mpz_t quotient, remainder;
-    mpz_inits(quotient, remainder, nullptr);
-    for (auto _ : state) {
+    TResult quotient, remainder;
+    Measure(state, 100, [&] {
         if (ours)
             zarn::BigIntDivMod(a.ours, b.ours, q, r);
         else
-            mpz_fdiv_qr(quotient, remainder, a.gmp, b.gmp);
+            mpz_fdiv_qr(quotient.value, remainder.value, a.gmp, b.gmp);
         benchmark::ClobberMemory();
-    }
-    mpz_clears(quotient, remainder, a.gmp, b.gmp, nullptr);
+    });
 }
 
 void ModSmall(benchmark::State& state, bool ours) {
@@ -129,14 +159,13 @@ void ModSmall(benchmark::State& state, bool ours) {
     TOperand a;
     operands.Make(a, 512);
     std::int64_t sum = 0;
-    for (auto _ : state) {
+    Measure(state, 1000, [&] {
         if (ours)
             sum += zarn::BigIntModSmall(a.ours, 9973);
         else
             sum += static_cast<std::int64_t>(mpz_fdiv_ui(a.gmp, 9973));
         benchmark::DoNotOptimize(sum);
-    }
-    mpz_clear(a.gmp);
+    });
 }
 
 void PowerMod(benchmark::State& state, unsigned long bits, bool ours) {
@@ -146,25 +175,24 @@ void PowerMod(benchmark::State& state, unsigned long bits, bool ours) {
     operands.Make(base, bits - 1);
     operands.Make(exponent, bits);
     TBigInt p;
-    mpz_t result;
-    mpz_init(result);
+    TResult result;
     long allocations = 0;
-    for (auto _ : state) {
+    long calls = 0;
+    Measure(state, bits <= 512 ? 10 : 1, [&] {
         const long before = g_allocations.load(std::memory_order_relaxed);
         if (ours)
             zarn::BigIntPowerMod(base.ours, exponent.ours, modulus.ours, p);
         else
-            mpz_powm(result, base.gmp, exponent.gmp, modulus.gmp);
+            mpz_powm(result.value, base.gmp, exponent.gmp, modulus.gmp);
         allocations += g_allocations.load(std::memory_order_relaxed) - before;
+        ++calls;
         benchmark::ClobberMemory();
-    }
+    });
     if (ours)
-        state.counters["allocs/call"] =
-            static_cast<double>(allocations) / static_cast<double>(state.iterations());
-    mpz_clears(result, base.gmp, exponent.gmp, modulus.gmp, nullptr);
+        state.counters["allocs/call"] = static_cast<double>(allocations) / static_cast<double>(calls);
 }
 
-void PowerModWith(benchmark::State& state, unsigned long bits, zarn::detail::TDigitKernels kernels) {
+void PowerModWith(benchmark::State& state, unsigned long bits, TDigitKernels kernels) {
     if (!zarn::detail::DigitKernelsAvailable(kernels)) {
         state.SkipWithError("not offered by this processor");
         return;
@@ -174,39 +202,51 @@ void PowerModWith(benchmark::State& state, unsigned long bits, zarn::detail::TDi
     zarn::detail::UseDigitKernels(zarn::detail::BestDigitKernels());
 }
 
-void Register(const std::string& name, void (*run)(benchmark::State&, bool)) {
-    benchmark::RegisterBenchmark((name + "/ours").c_str(), run, true);
-    benchmark::RegisterBenchmark((name + "/baseline").c_str(), run, false);
+// Each case runs `batches` batches on both sides.
+void Register(const std::string& name, void (*run)(benchmark::State&, bool), long batches) {
+    benchmark::RegisterBenchmark((name + "/ours").c_str(), run, true)->UseManualTime()->Iterations(batches);
+    benchmark::RegisterBenchmark((name + "/baseline").c_str(), run, false)
+        ->UseManualTime()
+        ->Iterations(batches);
 }
 
 void Register(const std::string& name, void (*run)(benchmark::State&, unsigned long, bool),
-              unsigned long bits) {
-    benchmark::RegisterBenchmark((name + "/ours").c_str(), run, bits, true);
-    benchmark::RegisterBenchmark((name + "/baseline").c_str(), run, bits, false);
+              unsigned long bits, long batches) {
+    benchmark::RegisterBenchmark((name + "/ours").c_str(), run, bits, true)
+        ->UseManualTime()
+        ->Iterations(batches);
+    benchmark::RegisterBenchmark((name + "/baseline").c_str(), run, bits, false)
+        ->UseManualTime()
+        ->Iterations(batches);
+}
+
+void RegisterWithKernels(unsigned long bits, const std::string& form, TDigitKernels kernels, long batches) {
+    const std::string name = "PowerMod_" + std::to_string(bits) + "_" + form + "_kernels";
+    benchmark::RegisterBenchmark((name + "/ours").c_str(), PowerModWith, bits, kernels)
+        ->UseManualTime()
+        ->Iterations(batches);
+    benchmark::RegisterBenchmark((name + "/baseline").c_str(), PowerMod, bits, false)
+        ->UseManualTime()
+        ->Iterations(batches);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     for (const unsigned long bits : {512ul, 1024ul}) {
-        Register("Multiply_" + std::to_string(bits), Multiply, bits);
-        Register("Square_" + std::to_string(bits), Square, bits);
+        Register("Multiply_" + std::to_string(bits), Multiply, bits, 300);
+        Register("Square_" + std::to_string(bits), Square, bits, 300);
     }
-    Register("DivMod_1024_by_512", DivMod);
-    Register("ModSmall_512_by_9973", ModSmall);
-    for (const unsigned long bits : {256ul, 512ul, 1024ul, 2048ul})
-        Register("PowerMod_" + std::to_string(bits), PowerMod, bits);
-    // The exponentiation with the portable and the AVX2 digit kernels, next to the same baseline.
+    Register("DivMod_1024_by_512", DivMod, 300);
+    Register("ModSmall_512_by_9973", ModSmall, 300);
+    // Batches of 10 calls up to 512 bits, single calls above.
+    Register("PowerMod_256", PowerMod, 256, 500);
+    Register("PowerMod_512", PowerMod, 512, 150);
+    Register("PowerMod_1024", PowerMod, 1024, 400);
+    Register("PowerMod_2048", PowerMod, 2048, 80);
     for (const unsigned long bits : {512ul, 1024ul}) {
-        const std::string size = std::to_string(bits);
-        benchmark::RegisterBenchmark(("PowerMod_" + size + "_portable_kernels/ours").c_str(), PowerModWith,
-                                     bits, zarn::detail::TDigitKernels::Portable);
-        benchmark::RegisterBenchmark(("PowerMod_" + size + "_portable_kernels/baseline").c_str(), PowerMod,
-                                     bits, false);
-        benchmark::RegisterBenchmark(("PowerMod_" + size + "_avx2_kernels/ours").c_str(), PowerModWith, bits,
-                                     zarn::detail::TDigitKernels::Avx2);
-        benchmark::RegisterBenchmark(("PowerMod_" + size + "_avx2_kernels/baseline").c_str(), PowerMod, bits,
-                                     false);
+        RegisterWithKernels(bits, "portable", TDigitKernels::Portable, bits == 512 ? 50 : 100);
+        RegisterWithKernels(bits, "avx2", TDigitKernels::Avx2, bits == 512 ? 50 : 100);
     }
     return zarn::bench::RunWithRatios(argc, argv);
 }

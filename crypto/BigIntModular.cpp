@@ -314,10 +314,10 @@ public:
 
 private:
     // The buffers of one reduction: T (becoming S in place, 2t + 1 digits, the top one zero between
-    // reductions), m = T mod R and m * N' mod R.
+    // reductions) and m = (T mod R) * N' mod R.
     struct TReduction {
-        explicit TReduction(std::size_t t) : product(2 * t + 1), low(t), lowProduct(t) {}
-        std::vector<Digit> product, low, lowProduct;
+        explicit TReduction(std::size_t t) : product(2 * t + 1), lowProduct(t) {}
+        std::vector<Digit> product, lowProduct;
     };
 
     static int Bits(std::uint64_t mask) {
@@ -345,13 +345,14 @@ private:
         DivideByRadix(r, out);
     }
 
-    // m = (T mod R) * N' mod R, forming only the digits below the radix.
+    // m = (T mod R) * N' mod R, forming only the digits below the radix. T's digit t - 1 is masked while
+    // the truncated product reads it.
     void LowProduct(TReduction& r) const {
         const std::size_t t = m_t;
-        for (std::size_t i = 0; i < t; ++i)
-            r.low[i] = r.product[i];
-        r.low[t - 1] &= m_mask;
-        m_kernels.Multiply(r.low.data(), t, m_nPrime, t, t, nullptr, r.lowProduct.data());
+        const Digit kept = r.product[t - 1];
+        r.product[t - 1] &= m_mask;
+        m_kernels.Multiply(r.product.data(), t, m_nPrime, t, t, nullptr, r.lowProduct.data());
+        r.product[t - 1] = kept;
         r.lowProduct[t - 1] &= m_mask;
     }
 
@@ -365,31 +366,28 @@ private:
     // out = S / R, less N when that is N or more. S is a multiple of R, so its lowest t - 1 digits are zero
     // in value: as redundant digits d_0 .. d_(t-2) (each below 2^31 + 2^16) they are worth either 0 or
     // exactly 2^(31 (t - 1)), the latter when any of them is non-zero; that is a carry of 1 into digit t - 1.
-    // The digits from t - 1 up are then settled, and S / R drops one more digit (R = 2^(31 t)) or the bits
-    // below 2^m_shift of digit t - 1. U < 2N: t digits and, only when R = 2^(31 t), a top digit of at most 1.
+    // The digits from t - 1 up are settled on the way, and S / R takes digits t .. 2t (R = 2^(31 t)) or drops
+    // the bits below 2^m_shift of digit t - 1. U < 2N: t digits and, only when R = 2^(31 t), a top digit of
+    // at most 1.
     void DivideByRadix(TReduction& r, Digit* out) const {
         const std::size_t t = m_t;
-        Digit* s = r.product.data();
+        const Digit* s = r.product.data();
         Digit low = 0;
         for (std::size_t i = 0; i + 1 < t; ++i)
             low |= s[i];
-        std::uint64_t carry = low != 0 ? 1 : 0;
-        for (std::size_t i = t - 1; i <= 2 * t; ++i) {
-            const std::uint64_t v = static_cast<std::uint64_t>(s[i]) + carry;
-            s[i] = static_cast<Digit>(v & kDigitMask);
+        std::uint64_t v = static_cast<std::uint64_t>(s[t - 1]) + (low != 0 ? 1 : 0);
+        Digit below = static_cast<Digit>(v & kDigitMask);
+        std::uint64_t carry = v >> kDigitBits;
+        const Digit mask = static_cast<Digit>(kDigitMask);
+        for (std::size_t j = 0; j < t; ++j) {
+            v = static_cast<std::uint64_t>(s[t + j]) + carry;
+            const auto digit = static_cast<Digit>(v & kDigitMask);
             carry = v >> kDigitBits;
+            out[j] = m_shift == kDigitBits ? digit
+                                           : ((below >> m_shift) | (digit << (kDigitBits - m_shift))) & mask;
+            below = digit;
         }
-        s += t - 1;
-        Digit top = 0;
-        if (m_shift == kDigitBits) {
-            for (std::size_t i = 0; i < t; ++i)
-                out[i] = s[i + 1];
-            top = s[t + 1];
-        } else {
-            for (std::size_t i = 0; i < t; ++i)
-                out[i] = ((s[i] >> m_shift) | (s[i + 1] << (kDigitBits - m_shift))) &
-                         static_cast<Digit>(kDigitMask);
-        }
+        const std::uint64_t top = static_cast<std::uint64_t>(s[2 * t]) + carry; // 0 unless R = 2^(31 t)
         // With a top digit the difference U - N still fits t digits: the borrow out of them cancels it.
         if (top != 0 || CompareDigits(out, t, m_n, t) >= 0)
             SubtractDigits(out, t, m_n, t, out);
