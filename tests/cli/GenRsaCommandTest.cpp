@@ -1,4 +1,5 @@
 #include "cli/ZarnKeyCommandLine.h"
+#include "tests/cli/CliTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -18,24 +19,8 @@ extern char** environ;
 namespace zarn {
 namespace {
 
-struct TRun {
-    int Exit = -1;
-    std::string Out;
-    std::string Err;
-};
-
-TRun RunZarnKeyWith(const std::vector<std::string>& args) {
-    std::vector<const char*> argv = {"zarnkey"};
-    for (const std::string& arg : args)
-        argv.push_back(arg.c_str());
-    std::ostringstream out;
-    std::ostringstream err;
-    TRun run;
-    run.Exit = RunZarnKey(static_cast<int>(argv.size()), argv.data(), out, err);
-    run.Out = out.str();
-    run.Err = err.str();
-    return run;
-}
+using test::RunZarnKeyWith;
+using test::TRun;
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;

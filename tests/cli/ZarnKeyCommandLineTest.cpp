@@ -1,5 +1,6 @@
 #include "cli/KeyRecordJson.h"
 #include "cli/ZarnKeyCommandLine.h"
+#include "tests/cli/CliTestSupport.h"
 #include "encoding/UTHHexUtilities.h"
 #include "platform/Errors.h"
 #include "tests/support/TestSupport.h"
@@ -19,24 +20,8 @@ using test::ReadFile;
 using test::TTemporaryFolder;
 using test::WriteFile;
 
-struct TRun {
-    int Exit = -1;
-    std::string Out;
-    std::string Err;
-};
-
-TRun RunZarnKeyWith(const std::vector<std::string>& args) {
-    std::vector<const char*> argv = {"zarnkey"};
-    for (const std::string& arg : args)
-        argv.push_back(arg.c_str());
-    std::ostringstream out;
-    std::ostringstream err;
-    TRun run;
-    run.Exit = RunZarnKey(static_cast<int>(argv.size()), argv.data(), out, err);
-    run.Out = out.str();
-    run.Err = err.str();
-    return run;
-}
+using test::RunZarnKeyWith;
+using test::TRun;
 
 std::string Sha1Hex(const std::string& recordHex) {
     const std::string bytes = HexToBytes(recordHex);

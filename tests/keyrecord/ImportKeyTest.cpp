@@ -12,38 +12,11 @@
 namespace zarn {
 namespace {
 
+using test::RecordState;
+using test::SetOldValues;
 using test::TRecord;
 using test::TTemporaryFolder;
 using test::WriteFile;
-
-// The record properties in layout order, as text, for comparing whole states.
-std::vector<std::string> RecordState(const TZarnPublicKey& key) {
-    return {key.GetPublicKeyOwnerId(),
-            std::to_string(key.GetPublicKeyIndex()),
-            key.GetPublicKeyExpDate(),
-            std::to_string(key.GetHashAlgorithmIndicator()),
-            std::to_string(key.GetPublicKeyAlgorithmIndicator()),
-            std::to_string(key.GetPublicKeyModulusLength()),
-            std::to_string(key.GetPublicKeyExponentLength()),
-            key.GetPublicKeyModulus(),
-            key.GetPublicKeyExponent(),
-            key.GetHashResult()};
-}
-
-// Values no import produces, so every property an import changes shows.
-void SetOldValues(TZarnPublicKey& key) {
-    key.SetPublicKeyOwnerId("old owner");
-    key.SetPublicKeyIndex(-7);
-    key.SetPublicKeyExpDate("old date");
-    key.SetHashAlgorithmIndicator(-7);
-    key.SetPublicKeyAlgorithmIndicator(-7);
-    key.SetPublicKeyModulusLength(-7);
-    key.SetPublicKeyExponentLength(-7);
-    key.SetPublicKeyModulus("old modulus");
-    key.SetPublicKeyExponent("old exponent");
-    key.SetHashResult("old hash");
-    key.SetExpectedHashResult("old expected");
-}
 
 class ImportKey : public ::testing::Test {
 protected:

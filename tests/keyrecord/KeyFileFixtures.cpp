@@ -1,5 +1,7 @@
 #include "tests/keyrecord/KeyFileFixtures.h"
 
+#include "keyrecord/ZarnPublicKey.h"
+
 #include <openssl/sha.h>
 
 namespace zarn::test {
@@ -16,6 +18,33 @@ std::string TRecord::HashInput() const {
 }
 
 std::string TRecord::WithHash() const { return HashInput() + OpenSslSha1(HashInput()); }
+
+std::vector<std::string> RecordState(const TZarnPublicKey& key) {
+    return {key.GetPublicKeyOwnerId(),
+            std::to_string(key.GetPublicKeyIndex()),
+            key.GetPublicKeyExpDate(),
+            std::to_string(key.GetHashAlgorithmIndicator()),
+            std::to_string(key.GetPublicKeyAlgorithmIndicator()),
+            std::to_string(key.GetPublicKeyModulusLength()),
+            std::to_string(key.GetPublicKeyExponentLength()),
+            key.GetPublicKeyModulus(),
+            key.GetPublicKeyExponent(),
+            key.GetHashResult()};
+}
+
+void SetOldValues(TZarnPublicKey& key) {
+    key.SetPublicKeyOwnerId("old owner");
+    key.SetPublicKeyIndex(-7);
+    key.SetPublicKeyExpDate("old date");
+    key.SetHashAlgorithmIndicator(-7);
+    key.SetPublicKeyAlgorithmIndicator(-7);
+    key.SetPublicKeyModulusLength(-7);
+    key.SetPublicKeyExponentLength(-7);
+    key.SetPublicKeyModulus("old modulus");
+    key.SetPublicKeyExponent("old exponent");
+    key.SetHashResult("old hash");
+    key.SetExpectedHashResult("old expected");
+}
 
 std::string OpenSslSha1(const std::string& bytes) {
     unsigned char digest[SHA_DIGEST_LENGTH];

@@ -3,6 +3,11 @@
 
 #include <optional>
 #include <string>
+#include <vector>
+
+namespace zarn {
+class TZarnPublicKey;
+}
 
 namespace zarn::test {
 
@@ -23,6 +28,13 @@ struct TRecord {
     // HashInput() followed by its SHA-1 (computed with OpenSSL).
     std::string WithHash() const;
 };
+
+// The record properties in layout order as texts, from the owner identifier to the hash result.
+std::vector<std::string> RecordState(const TZarnPublicKey& key);
+
+// Gives every record property and ExpectedHashResult a value no import produces ("old ..." texts
+// and -7), so that every property an import changes shows.
+void SetOldValues(TZarnPublicKey& key);
 
 // The SHA-1 of `bytes` (OpenSSL), raw.
 std::string OpenSslSha1(const std::string& bytes);

@@ -77,8 +77,8 @@ def write_xpm(path, name, width, height, rows, palette):
         out.write(f"static const char* const {name}[] = {{\n")
         out.write(f'"{width} {height} {len(keys)} 1",\n')
         for colour in keys:
-            spec = "None" if colour is None or colour == () else "#%02X%02X%02X" % colour
-            out.write(f'"{code_of[colour]} c {spec}",\n')
+            colour_text = "None" if colour is None or colour == () else "#%02X%02X%02X" % colour
+            out.write(f'"{code_of[colour]} c {colour_text}",\n')
         for i, row in enumerate(rows):
             end = ",\n" if i + 1 < len(rows) else "};\n"
             out.write('"' + "".join(code_of[c] for c in row) + '"' + end)
