@@ -184,7 +184,7 @@ void BigIntMontgomeryReduce(const TBigInt& T, const TBigInt& N, const TBigInt& N
 // that shares a factor with N gives the right value. An even N, or N <= 1, raises EAssertionFailed.
 void BigIntPowerMod(const TBigInt& Base, const TBigInt& E, const TBigInt& N, TBigInt& P);
 
-// ---- Internal steps, declared for the tests ----
+// ---- Internal steps and the choice of kernel form, for the tests and the benchmark ----
 namespace detail {
 
 // Character k (k = 1 .. 8) of Bits that is '1' sets bit 8 - k; any other or missing character counts 0.

@@ -67,17 +67,30 @@ void MultiplyColumns(const Digit* a, std::size_t na, const Digit* bPadded, std::
 // Columns 0 .. 2n - 1 of a * a into r, each cross product formed once and doubled. a must be padded.
 void SquareColumns(const Digit* aPadded, std::size_t n, Digit* r);
 
-// The two kernels above in the form currently chosen, for loops that call them many times.
+// The two kernels above in the form currently chosen.
 struct TColumnKernels {
-    using TMultiply = void (*)(const Digit* a, std::size_t na, const Digit* bPadded, std::size_t nb,
-                               std::size_t columns, const Digit* addend, Digit* r);
-    TMultiply Multiply;
-    // As Multiply, but the digits may be left redundant: the same value in digits below 2^31 + 2^16
-    // (for operands of fewer than 2^15 digits) that need not be below 2^31.
-    TMultiply MultiplyRedundant;
+    void (*Multiply)(const Digit* a, std::size_t na, const Digit* bPadded, std::size_t nb,
+                     std::size_t columns, const Digit* addend, Digit* r);
     void (*Square)(const Digit* aPadded, std::size_t n, Digit* r);
 };
 TColumnKernels CurrentColumnKernels();
+
+// The products of the Montgomery exponentiation, on t-digit operands with b padded: a * b (2t digits),
+// a * b mod 2^(31 t) (t digits), a * b + addend (2t + 1 digits, addend 2t + 1 digits, r may be addend)
+// and a^2 (2t digits). The sum's digits may be left redundant: the same value in digits below
+// 2^31 + 2^16 that need not be below 2^31.
+struct TMontgomeryKernels {
+    void (*Product)(const Digit* a, const Digit* bPadded, std::size_t t, Digit* r);
+    void (*LowProduct)(const Digit* a, const Digit* bPadded, std::size_t t, Digit* r);
+    void (*ProductPlus)(const Digit* a, const Digit* bPadded, std::size_t t, const Digit* addend, Digit* r);
+    void (*Square)(const Digit* aPadded, std::size_t t, Digit* r);
+};
+
+// Up to this many digits the vector forms of those products have the digit count fixed in their code.
+inline constexpr std::size_t kFixedDigitCounts = 17;
+
+// The exponentiation's products in the form currently chosen, for t-digit operands.
+TMontgomeryKernels MontgomeryKernels(std::size_t t);
 
 // A reusable zero-padded copy of an operand for the kernels above.
 class TPaddedDigits {

@@ -5,6 +5,7 @@
 #include "platform/Errors.h"
 
 #include <algorithm>
+#include <utility>
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define ZARN_BIGINT_VECTOR 1
@@ -146,8 +147,14 @@ ZARN_AVX2 __attribute__((always_inline)) inline void AddRows(const Digit* a, con
         acc = _mm256_add_epi64(acc, sum);
         Fold(acc, hi);
     }
-    for (; i < iEnd; ++i)
+    // At most three rows are left.
+    const std::ptrdiff_t rest = iEnd - i;
+    if (rest > 0)
         acc = _mm256_add_epi64(acc, RowProduct(a[i], b + k0 - i));
+    if (rest > 1)
+        acc = _mm256_add_epi64(acc, RowProduct(a[i + 1], b + k0 - i - 1));
+    if (rest > 2)
+        acc = _mm256_add_epi64(acc, RowProduct(a[i + 2], b + k0 - i - 2));
     Fold(acc, hi);
 }
 
@@ -203,8 +210,9 @@ private:
 };
 
 template <bool Settle>
-ZARN_AVX2 void MultiplyColumns(const Digit* a, std::size_t na, const Digit* b, std::size_t nb,
-                               std::size_t columns, const Digit* addend, Digit* r) {
+ZARN_AVX2 __attribute__((always_inline)) inline void
+MultiplyBody(const Digit* a, std::size_t na, const Digit* b, std::size_t nb, std::size_t columns,
+             const Digit* addend, Digit* r) {
     TCarrier carrier;
     for (std::size_t block = 0; block < columns; block += 4) {
         const auto k0 = static_cast<std::ptrdiff_t>(block);
@@ -221,7 +229,7 @@ ZARN_AVX2 void MultiplyColumns(const Digit* a, std::size_t na, const Digit* b, s
     carrier.Finish(r, columns, Settle);
 }
 
-ZARN_AVX2 void SquareColumns(const Digit* a, std::size_t n, Digit* r) {
+ZARN_AVX2 __attribute__((always_inline)) inline void SquareBody(const Digit* a, std::size_t n, Digit* r) {
     const __m256i upperLanes[3] = {_mm256_set_epi64x(-1, -1, -1, 0), _mm256_set_epi64x(-1, -1, 0, 0),
                                    _mm256_set_epi64x(-1, 0, 0, 0)};
     const __m256i evenLanes = _mm256_set_epi64x(0, -1, 0, -1);
@@ -253,12 +261,56 @@ ZARN_AVX2 void SquareColumns(const Digit* a, std::size_t n, Digit* r) {
     carrier.Finish(r, 2 * n, true);
 }
 
+template <bool Settle>
+ZARN_AVX2 void MultiplyColumns(const Digit* a, std::size_t na, const Digit* b, std::size_t nb,
+                               std::size_t columns, const Digit* addend, Digit* r) {
+    MultiplyBody<Settle>(a, na, b, nb, columns, addend, r);
+}
+
+ZARN_AVX2 void SquareColumns(const Digit* a, std::size_t n, Digit* r) {
+    SquareBody(a, n, r);
+}
+
+// The exponentiation's products; T > 0 fixes the digit count in the code, T = 0 takes it from t.
+template <std::size_t T>
+ZARN_AVX2 void Product(const Digit* a, const Digit* b, std::size_t t, Digit* r) {
+    const std::size_t n = T != 0 ? T : t;
+    MultiplyBody<true>(a, n, b, n, 2 * n, nullptr, r);
+}
+
+template <std::size_t T>
+ZARN_AVX2 void LowProduct(const Digit* a, const Digit* b, std::size_t t, Digit* r) {
+    const std::size_t n = T != 0 ? T : t;
+    MultiplyBody<true>(a, n, b, n, n, nullptr, r);
+}
+
+template <std::size_t T>
+ZARN_AVX2 void ProductPlus(const Digit* a, const Digit* b, std::size_t t, const Digit* addend, Digit* r) {
+    const std::size_t n = T != 0 ? T : t;
+    MultiplyBody<false>(a, n, b, n, 2 * n + 1, addend, r);
+}
+
+template <std::size_t T>
+ZARN_AVX2 void Square(const Digit* a, std::size_t t, Digit* r) {
+    SquareBody(a, T != 0 ? T : t, r);
+}
+
+template <std::size_t... T>
+TMontgomeryKernels MontgomeryKernels(std::size_t t, std::index_sequence<T...>) {
+    static constexpr TMontgomeryKernels fixed[] = {
+        {Product<T + 1>, LowProduct<T + 1>, ProductPlus<T + 1>, Square<T + 1>}...};
+    if (t >= 1 && t <= sizeof...(T))
+        return fixed[t - 1];
+    return {Product<0>, LowProduct<0>, ProductPlus<0>, Square<0>};
+}
+
 } // namespace avx2
 
 // GCC 12's AVX-512 intrinsics start from an undefined register and warn about it.
 #if !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 
 namespace avx512 {
@@ -288,8 +340,14 @@ ZARN_AVX512 __attribute__((always_inline)) inline void AddRows(const Digit* a, c
         acc = _mm512_add_epi64(acc, sum);
         Fold(acc, hi);
     }
-    for (; i < iEnd; ++i)
+    // At most three rows are left.
+    const std::ptrdiff_t rest = iEnd - i;
+    if (rest > 0)
         acc = _mm512_add_epi64(acc, RowProduct(a[i], b + k0 - i));
+    if (rest > 1)
+        acc = _mm512_add_epi64(acc, RowProduct(a[i + 1], b + k0 - i - 1));
+    if (rest > 2)
+        acc = _mm512_add_epi64(acc, RowProduct(a[i + 2], b + k0 - i - 2));
     Fold(acc, hi);
 }
 
@@ -302,6 +360,33 @@ ZARN_AVX512 __attribute__((always_inline)) inline __m512i LoadLanes(const Digit*
     if (lanes == 8)
         return _mm512_loadu_si512(d);
     return _mm512_maskz_loadu_epi64(LaneMask(lanes), d);
+}
+
+// Column c alone, in lane 0 of acc and hi: the sum of a_i * b_(c - i) for i in iLo .. iEnd - 1 (all inside
+// both operands), eight rows at a time with b's digits turned round to meet a's.
+ZARN_AVX512 __attribute__((always_inline)) inline void ColumnSum(const Digit* a, const Digit* b,
+                                                                 std::ptrdiff_t c, std::ptrdiff_t iLo,
+                                                                 std::ptrdiff_t iEnd, __m512i& acc,
+                                                                 __m512i& hi) {
+    const __m512i turn = _mm512_set_epi64(0, 1, 2, 3, 4, 5, 6, 7);
+    __m512i lows = _mm512_setzero_si512();
+    __m512i highs = _mm512_setzero_si512();
+    std::ptrdiff_t i = iLo;
+    for (; i + 8 <= iEnd; i += 8) {
+        const __m512i products = _mm512_mul_epu32(
+            _mm512_loadu_si512(a + i), _mm512_permutexvar_epi64(turn, _mm512_loadu_si512(b + c - i - 7)));
+        lows = _mm512_add_epi64(lows, _mm512_and_si512(products, DigitMask()));
+        highs = _mm512_add_epi64(highs, _mm512_srli_epi64(products, kDigitBits));
+    }
+    std::uint64_t low = static_cast<std::uint64_t>(_mm512_reduce_add_epi64(lows));
+    std::uint64_t high = static_cast<std::uint64_t>(_mm512_reduce_add_epi64(highs));
+    for (; i < iEnd; ++i) {
+        const std::uint64_t product = U(a[i]) * U(b[c - i]);
+        low += product & kDigitMask;
+        high += product >> kDigitBits;
+    }
+    acc = _mm512_set_epi64(0, 0, 0, 0, 0, 0, 0, static_cast<long long>(low));
+    hi = _mm512_set_epi64(0, 0, 0, 0, 0, 0, 0, static_cast<long long>(high));
 }
 
 class TCarrier {
@@ -337,15 +422,20 @@ private:
 };
 
 template <bool Settle>
-ZARN_AVX512 void MultiplyColumns(const Digit* a, std::size_t na, const Digit* b, std::size_t nb,
-                                 std::size_t columns, const Digit* addend, Digit* r) {
+ZARN_AVX512 __attribute__((always_inline)) inline void
+MultiplyBody(const Digit* a, std::size_t na, const Digit* b, std::size_t nb, std::size_t columns,
+             const Digit* addend, Digit* r) {
     TCarrier carrier;
     for (std::size_t block = 0; block < columns; block += 8) {
         const auto k0 = static_cast<std::ptrdiff_t>(block);
         const std::size_t lanes = std::min<std::size_t>(8, columns - block);
         const std::ptrdiff_t iLo = std::max<std::ptrdiff_t>(0, k0 + 1 - static_cast<std::ptrdiff_t>(nb));
         __m512i acc, hi;
-        if (lanes <= 4) {
+        if (lanes == 1) {
+            // A last block of one column is a dot product.
+            ColumnSum(a, b, k0, iLo, std::min<std::ptrdiff_t>(static_cast<std::ptrdiff_t>(na), k0 + 1), acc,
+                      hi);
+        } else if (lanes <= 4) {
             // A last block of up to four columns takes half as wide rows.
             __m256i acc4 = _mm256_setzero_si256();
             __m256i hi4 = _mm256_setzero_si256();
@@ -366,7 +456,7 @@ ZARN_AVX512 void MultiplyColumns(const Digit* a, std::size_t na, const Digit* b,
     carrier.Finish(r, columns, Settle);
 }
 
-ZARN_AVX512 void SquareColumns(const Digit* a, std::size_t n, Digit* r) {
+ZARN_AVX512 __attribute__((always_inline)) inline void SquareBody(const Digit* a, std::size_t n, Digit* r) {
     const __m512i pairUp = _mm512_set_epi64(3, 3, 2, 2, 1, 1, 0, 0);
     const auto sn = static_cast<std::ptrdiff_t>(n);
     TCarrier carrier;
@@ -397,6 +487,49 @@ ZARN_AVX512 void SquareColumns(const Digit* a, std::size_t n, Digit* r) {
     carrier.Finish(r, 2 * n, true);
 }
 
+template <bool Settle>
+ZARN_AVX512 void MultiplyColumns(const Digit* a, std::size_t na, const Digit* b, std::size_t nb,
+                                 std::size_t columns, const Digit* addend, Digit* r) {
+    MultiplyBody<Settle>(a, na, b, nb, columns, addend, r);
+}
+
+ZARN_AVX512 void SquareColumns(const Digit* a, std::size_t n, Digit* r) {
+    SquareBody(a, n, r);
+}
+
+// The exponentiation's products; T > 0 fixes the digit count in the code, T = 0 takes it from t.
+template <std::size_t T>
+ZARN_AVX512 void Product(const Digit* a, const Digit* b, std::size_t t, Digit* r) {
+    const std::size_t n = T != 0 ? T : t;
+    MultiplyBody<true>(a, n, b, n, 2 * n, nullptr, r);
+}
+
+template <std::size_t T>
+ZARN_AVX512 void LowProduct(const Digit* a, const Digit* b, std::size_t t, Digit* r) {
+    const std::size_t n = T != 0 ? T : t;
+    MultiplyBody<true>(a, n, b, n, n, nullptr, r);
+}
+
+template <std::size_t T>
+ZARN_AVX512 void ProductPlus(const Digit* a, const Digit* b, std::size_t t, const Digit* addend, Digit* r) {
+    const std::size_t n = T != 0 ? T : t;
+    MultiplyBody<false>(a, n, b, n, 2 * n + 1, addend, r);
+}
+
+template <std::size_t T>
+ZARN_AVX512 void Square(const Digit* a, std::size_t t, Digit* r) {
+    SquareBody(a, T != 0 ? T : t, r);
+}
+
+template <std::size_t... T>
+TMontgomeryKernels MontgomeryKernels(std::size_t t, std::index_sequence<T...>) {
+    static constexpr TMontgomeryKernels fixed[] = {
+        {Product<T + 1>, LowProduct<T + 1>, ProductPlus<T + 1>, Square<T + 1>}...};
+    if (t >= 1 && t <= sizeof...(T))
+        return fixed[t - 1];
+    return {Product<0>, LowProduct<0>, ProductPlus<0>, Square<0>};
+}
+
 } // namespace avx512
 
 #if !defined(__clang__)
@@ -416,12 +549,45 @@ TColumnKernels CurrentColumnKernels() {
     switch (ActiveKernels()) {
 #if ZARN_BIGINT_VECTOR
     case detail::TDigitKernels::Avx512:
-        return {avx512::MultiplyColumns<true>, avx512::MultiplyColumns<false>, avx512::SquareColumns};
+        return {avx512::MultiplyColumns<true>, avx512::SquareColumns};
     case detail::TDigitKernels::Avx2:
-        return {avx2::MultiplyColumns<true>, avx2::MultiplyColumns<false>, avx2::SquareColumns};
+        return {avx2::MultiplyColumns<true>, avx2::SquareColumns};
 #endif
     default:
-        return {MultiplyColumnsPortable, MultiplyColumnsPortable, SquareColumnsPortable};
+        return {MultiplyColumnsPortable, SquareColumnsPortable};
+    }
+}
+
+namespace {
+
+void PortableProduct(const Digit* a, const Digit* b, std::size_t t, Digit* r) {
+    MultiplyColumnsPortable(a, t, b, t, 2 * t, nullptr, r);
+}
+
+void PortableLowProduct(const Digit* a, const Digit* b, std::size_t t, Digit* r) {
+    MultiplyColumnsPortable(a, t, b, t, t, nullptr, r);
+}
+
+void PortableProductPlus(const Digit* a, const Digit* b, std::size_t t, const Digit* addend, Digit* r) {
+    MultiplyColumnsPortable(a, t, b, t, 2 * t + 1, addend, r);
+}
+
+void PortableSquare(const Digit* a, std::size_t t, Digit* r) {
+    SquareColumnsPortable(a, t, r);
+}
+
+} // namespace
+
+TMontgomeryKernels MontgomeryKernels(std::size_t t) {
+    switch (ActiveKernels()) {
+#if ZARN_BIGINT_VECTOR
+    case detail::TDigitKernels::Avx512:
+        return avx512::MontgomeryKernels(t, std::make_index_sequence<kFixedDigitCounts>());
+    case detail::TDigitKernels::Avx2:
+        return avx2::MontgomeryKernels(t, std::make_index_sequence<kFixedDigitCounts>());
+#endif
+    default:
+        return {PortableProduct, PortableLowProduct, PortableProductPlus, PortableSquare};
     }
 }
 
@@ -484,7 +650,8 @@ void SubtractDigits(const Digit* a, std::size_t na, const Digit* b, std::size_t 
 namespace {
 
 // Compares r with b * 2^(31 offset); both without leading zeros, b not zero.
-int CompareShifted(const Digit* r, std::size_t rn, const Digit* b, std::size_t nb, std::size_t offset) {
+__attribute__((always_inline)) inline int CompareShifted(const Digit* r, std::size_t rn, const Digit* b,
+                                                         std::size_t nb, std::size_t offset) {
     if (rn != nb + offset)
         return rn > nb + offset ? 1 : -1;
     for (std::size_t i = nb; i-- > 0;) {
@@ -540,7 +707,8 @@ void DivideDigits(Digit* r, std::size_t& rn, const Digit* b, std::size_t nb, Dig
         return;
     std::size_t offset = rn - nb;
     const std::uint64_t divisor = U(b[nb - 1]) + 1;
-    while (CompareShifted(r, rn, b, nb, 0) >= 0) {
+    // While r >= b: subtract estimates of D = b * 2^(31 offset) while r >= D, then move D down a place.
+    for (;;) {
         while (CompareShifted(r, rn, b, nb, offset) >= 0) {
             const std::uint64_t top = U(r[rn - 1]);
             // One digit over one fits 32 bits, where division is cheaper.
@@ -563,9 +731,13 @@ void DivideDigits(Digit* r, std::size_t& rn, const Digit* b, std::size_t nb, Dig
                     q[offset] += 1;
             }
         }
-        // r < D now, so r has no more digits than D; D moves down a place until it is b itself.
-        if (offset > 0)
-            --offset;
+        // r < D now, so r has no more digits than D. With D = b the division is done; otherwise D moves
+        // down a place and the loop goes on while r >= b.
+        if (offset == 0)
+            return;
+        --offset;
+        if (CompareDigits(r, rn, b, nb) < 0)
+            return;
     }
 }
 

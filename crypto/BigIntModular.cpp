@@ -77,21 +77,32 @@ void AddMultiple(Digit* x, std::size_t& nx, const Digit* t, std::size_t nt, cons
     nx = SignificantCount(x, columns);
 }
 
+// The value of a number of at most two digits, and the reverse (n becomes its digit count).
+std::uint64_t TwoDigits(const Digit* d, std::size_t n) {
+    return static_cast<std::uint64_t>(d[0]) | (n > 1 ? static_cast<std::uint64_t>(d[1]) << kDigitBits : 0);
+}
+
+void SetTwoDigits(std::uint64_t value, Digit* d, std::size_t& n) {
+    d[0] = static_cast<Digit>(value & kDigitMask);
+    d[1] = static_cast<Digit>(value >> kDigitBits);
+    n = d[1] != 0 ? 2 : 1;
+}
+
 // InverseCoprime for A >= 0 and M > 0, on bare digit arrays. Every remainder and quotient is then
 // non-negative and the coefficients alternate in sign, so X - t1 * q has the magnitude |X| + q |t1| and
 // the sign opposite to t1's. The values are those of InverseCoprime.
 void InverseOfNonNegative(const TBigInt& A, const TBigInt& M, TBigInt& X) {
     if (IsZero(A))
         throw EDivByZero();
+    // One block: two remainders, two coefficients, the division's scratch and the padded quotient.
     const std::size_t capacity = std::max(Count(A), Count(M)) + 3;
-    std::vector<Digit> remainder0(capacity), remainder1(capacity), coefficient0(capacity),
-        coefficient1(capacity), scratch(capacity + 1);
-    TPaddedDigits quotient;
-    Digit* r0 = remainder0.data();
-    Digit* r1 = remainder1.data();
-    Digit* x = coefficient0.data();
-    Digit* t1 = coefficient1.data();
-    Digit* q = quotient.Zeroed(capacity);
+    std::vector<Digit> block(6 * capacity + 1 + 2 * kPad, 0);
+    Digit* r0 = block.data();
+    Digit* r1 = r0 + capacity;
+    Digit* x = r1 + capacity;
+    Digit* t1 = x + capacity;
+    Digit* scratch = t1 + capacity;
+    Digit* q = scratch + capacity + 1 + kPad;
     std::size_t n0 = Count(M), n1 = Count(A), nx = 1, nt = 1;
     std::copy(DigitsOf(M), DigitsOf(M) + n0, r0);
     std::copy(DigitsOf(A), DigitsOf(A) + n1, r1);
@@ -99,8 +110,17 @@ void InverseOfNonNegative(const TBigInt& A, const TBigInt& M, TBigInt& X) {
     bool xNegative = false;
     bool tNegative = false;
     do {
-        const std::size_t nq = CompareDigits(r0, n0, r1, n1) >= 0 ? n0 - n1 + 1 : 0;
-        DivideDigits(r0, n0, r1, n1, q, scratch.data());
+        std::size_t nq = 0;
+        if (n0 <= 2 && n1 <= 2) {
+            // Both below 2^62: the same division in one machine word.
+            const std::uint64_t a = TwoDigits(r0, n0), b = TwoDigits(r1, n1);
+            SetTwoDigits(a % b, r0, n0);
+            SetTwoDigits(a / b, q, nq);
+            nq = a >= b ? nq : 0;
+        } else {
+            nq = CompareDigits(r0, n0, r1, n1) >= 0 ? n0 - n1 + 1 : 0;
+            DivideDigits(r0, n0, r1, n1, q, scratch);
+        }
         std::swap(r0, r1); // r0 = r1, r1 = r
         std::swap(n0, n1);
         if (nq > 0) {
@@ -268,12 +288,20 @@ namespace {
 class TMontgomeryLoop {
 public:
     TMontgomeryLoop(const TBigInt& N, const TBigInt& NPrime, std::size_t t, std::uint64_t mask)
-        : m_kernels(CurrentColumnKernels()), m_t(t), m_mask(static_cast<Digit>(mask)), m_shift(Bits(mask)),
-          m_forP(t), m_forX(t) {
-        m_n = Load(N, m_nPadded);
-        m_nPrime = Load(NPrime, m_nPrimePadded);
-        m_p = m_pPadded.Zeroed(t);
-        m_x = m_xPadded.Zeroed(t);
+        : m_kernels(MontgomeryKernels(t)), m_t(t), m_mask(static_cast<Digit>(mask)), m_shift(Bits(mask)),
+          m_storage(4 * (t + 2 * kPad) + 2 * (3 * t + 1), 0) {
+        // One block: N, N', P and X with their zero padding, then the two reductions' buffers.
+        Digit* next = m_storage.data() + kPad;
+        m_n = next;
+        m_nPrime = next += t + 2 * kPad;
+        m_p = next += t + 2 * kPad;
+        m_x = next += t + 2 * kPad;
+        next += t + kPad;
+        m_forP = {next, next + 2 * t + 1};
+        next += 3 * t + 1;
+        m_forX = {next, next + 2 * t + 1};
+        Store(N, m_n);
+        Store(NPrime, m_nPrime);
     }
 
     void SetP(const TBigInt& value) { Store(value, m_p); }
@@ -282,8 +310,8 @@ public:
     // P = reduce(P * X) and X = reduce(X^2). The two chains are independent; running their stages in
     // turn lets the processor overlap them.
     void MultiplyPByXAndSquareX() {
-        m_kernels.Multiply(m_p, m_t, m_x, m_t, 2 * m_t, nullptr, m_forP.product.data());
-        m_kernels.Square(m_x, m_t, m_forX.product.data());
+        m_kernels.Product(m_p, m_x, m_t, m_forP.product);
+        m_kernels.Square(m_x, m_t, m_forX.product);
         LowProduct(m_forP);
         LowProduct(m_forX);
         AddMultipleOfN(m_forP);
@@ -294,14 +322,14 @@ public:
 
     // X = reduce(X^2).
     void SquareX() {
-        m_kernels.Square(m_x, m_t, m_forX.product.data());
+        m_kernels.Square(m_x, m_t, m_forX.product);
         Reduce(m_forX, m_x);
     }
 
     // P = reduce(P): leaves Montgomery form.
     void ReduceP() {
-        std::fill(m_forP.product.begin(), m_forP.product.end(), 0);
-        std::copy(m_p, m_p + m_t, m_forP.product.begin());
+        std::fill(m_forP.product, m_forP.product + 2 * m_t + 1, 0);
+        std::copy(m_p, m_p + m_t, m_forP.product);
         Reduce(m_forP, m_p);
     }
 
@@ -314,10 +342,10 @@ public:
 
 private:
     // The buffers of one reduction: T (becoming S in place, 2t + 1 digits, the top one zero between
-    // reductions) and m = (T mod R) * N' mod R.
+    // reductions) and m = (T mod R) * N' mod R (t digits).
     struct TReduction {
-        explicit TReduction(std::size_t t) : product(2 * t + 1), lowProduct(t) {}
-        std::vector<Digit> product, lowProduct;
+        Digit* product;
+        Digit* lowProduct;
     };
 
     static int Bits(std::uint64_t mask) {
@@ -325,12 +353,6 @@ private:
         while (bits < kDigitBits && ((mask >> bits) & 1) != 0)
             ++bits;
         return bits;
-    }
-
-    const Digit* Load(const TBigInt& value, TPaddedDigits& padded) const {
-        Digit* digits = padded.Zeroed(m_t);
-        Store(value, digits);
-        return digits;
     }
 
     void Store(const TBigInt& value, Digit* digits) const {
@@ -351,7 +373,7 @@ private:
         const std::size_t t = m_t;
         const Digit kept = r.product[t - 1];
         r.product[t - 1] &= m_mask;
-        m_kernels.Multiply(r.product.data(), t, m_nPrime, t, t, nullptr, r.lowProduct.data());
+        m_kernels.LowProduct(r.product, m_nPrime, t, r.lowProduct);
         r.product[t - 1] = kept;
         r.lowProduct[t - 1] &= m_mask;
     }
@@ -359,8 +381,7 @@ private:
     // S = m * N + T < 2 N R < 2^(62 t + 1): 2t digits and a top digit of at most 1, formed in place of T,
     // its digits possibly redundant (see DivideByRadix).
     void AddMultipleOfN(TReduction& r) const {
-        m_kernels.MultiplyRedundant(r.lowProduct.data(), m_t, m_n, m_t, 2 * m_t + 1, r.product.data(),
-                                    r.product.data());
+        m_kernels.ProductPlus(r.lowProduct, m_n, m_t, r.product, r.product);
     }
 
     // out = S / R, less N when that is N or more. S is a multiple of R, so its lowest t - 1 digits are zero
@@ -371,21 +392,28 @@ private:
     // at most 1.
     void DivideByRadix(TReduction& r, Digit* out) const {
         const std::size_t t = m_t;
-        const Digit* s = r.product.data();
+        const Digit* s = r.product;
         Digit low = 0;
         for (std::size_t i = 0; i + 1 < t; ++i)
             low |= s[i];
         std::uint64_t v = static_cast<std::uint64_t>(s[t - 1]) + (low != 0 ? 1 : 0);
         Digit below = static_cast<Digit>(v & kDigitMask);
         std::uint64_t carry = v >> kDigitBits;
-        const Digit mask = static_cast<Digit>(kDigitMask);
-        for (std::size_t j = 0; j < t; ++j) {
-            v = static_cast<std::uint64_t>(s[t + j]) + carry;
-            const auto digit = static_cast<Digit>(v & kDigitMask);
-            carry = v >> kDigitBits;
-            out[j] = m_shift == kDigitBits ? digit
-                                           : ((below >> m_shift) | (digit << (kDigitBits - m_shift))) & mask;
-            below = digit;
+        if (m_shift == kDigitBits) {
+            for (std::size_t j = 0; j < t; ++j) {
+                v = static_cast<std::uint64_t>(s[t + j]) + carry;
+                out[j] = static_cast<Digit>(v & kDigitMask);
+                carry = v >> kDigitBits;
+            }
+        } else {
+            const int up = kDigitBits - m_shift;
+            for (std::size_t j = 0; j < t; ++j) {
+                v = static_cast<std::uint64_t>(s[t + j]) + carry;
+                const auto digit = static_cast<Digit>(v & kDigitMask);
+                carry = v >> kDigitBits;
+                out[j] = ((below >> m_shift) | (digit << up)) & static_cast<Digit>(kDigitMask);
+                below = digit;
+            }
         }
         const std::uint64_t top = static_cast<std::uint64_t>(s[2 * t]) + carry; // 0 unless R = 2^(31 t)
         // With a top digit the difference U - N still fits t digits: the borrow out of them cancels it.
@@ -394,16 +422,16 @@ private:
         r.product[2 * t] = 0;
     }
 
-    TColumnKernels m_kernels;
+    TMontgomeryKernels m_kernels;
     std::size_t m_t;
     Digit m_mask;
     int m_shift;
-    TPaddedDigits m_nPadded, m_nPrimePadded, m_pPadded, m_xPadded;
-    const Digit* m_n = nullptr;
-    const Digit* m_nPrime = nullptr;
+    std::vector<Digit> m_storage;
+    Digit* m_n = nullptr;
+    Digit* m_nPrime = nullptr;
     Digit* m_p = nullptr;
     Digit* m_x = nullptr;
-    TReduction m_forP, m_forX;
+    TReduction m_forP{}, m_forX{};
 };
 
 void PowerMod(const TBigInt& Base, const TBigInt& E, const TBigInt& N, TBigInt& P) {
