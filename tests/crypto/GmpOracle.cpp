@@ -2,21 +2,7 @@
 
 namespace zarn::test {
 
-std::string TMpz::Hex() const {
-    std::string text(mpz_sizeinbase(m_value, 16) + 2, '\0');
-    mpz_get_str(text.data(), -16, m_value);
-    text.resize(std::char_traits<char>::length(text.c_str()));
-    return text;
-}
-
-std::string TMpz::Decimal() const {
-    std::string text(mpz_sizeinbase(m_value, 10) + 2, '\0');
-    mpz_get_str(text.data(), 10, m_value);
-    text.resize(std::char_traits<char>::length(text.c_str()));
-    return text;
-}
-
-std::string BytesOf(const TMpz& value) {
+std::string BytesOf(const TGmp& value) {
     std::string bytes((value.Bits() + 7) / 8, '\0');
     std::size_t count = 0;
     mpz_export(bytes.data(), &count, 1, 1, 1, 0, value.get());
@@ -24,31 +10,14 @@ std::string BytesOf(const TMpz& value) {
     return count == 0 ? std::string(1, '\0') : bytes;
 }
 
-TMpz ToMpz(const TBigInt& A) {
-    const std::string bytes = BigIntToBytes(A);
-    TMpz value;
-    mpz_import(value.get(), bytes.size(), 1, 1, 1, 0, bytes.data());
-    if (A.Positive == 0)
-        mpz_neg(value.get(), value.get());
-    return value;
-}
-
-TBigInt FromMpz(const TMpz& value) {
-    TBigInt A;
-    BigIntFromBytes(BytesOf(value), A);
-    if (mpz_sgn(value.get()) < 0)
-        BigIntNegate(A);
-    return A;
-}
-
-TMpz MpzFromHex(const std::string& hex) {
-    TMpz value;
+TGmp MpzFromHex(const std::string& hex) {
+    TGmp value;
     mpz_set_str(value.get(), hex.c_str(), 16);
     return value;
 }
 
-bool IsStrongProbablePrime(const TMpz& N, unsigned long base) {
-    TMpz n1, m, y, b(base);
+bool IsStrongProbablePrime(const TGmp& N, unsigned long base) {
+    TGmp n1, m, y, b(base);
     mpz_sub_ui(n1.get(), N.get(), 1);
     const mp_bitcnt_t s = mpz_scan1(n1.get(), 0);
     mpz_tdiv_q_2exp(m.get(), n1.get(), s);
@@ -63,11 +32,11 @@ bool IsStrongProbablePrime(const TMpz& N, unsigned long base) {
     return false;
 }
 
-TMpz NextPrimeAbove(const TMpz& odd) {
-    TMpz from = odd;
+TGmp NextPrimeAbove(const TGmp& odd) {
+    TGmp from = odd;
     if (mpz_cmp_ui(from.get(), 10005) < 0)
         mpz_set_ui(from.get(), 10005);
-    TMpz prime;
+    TGmp prime;
     mpz_nextprime(prime.get(), from.get());
     return prime;
 }

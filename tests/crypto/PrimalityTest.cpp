@@ -14,8 +14,9 @@
 namespace zarn {
 namespace {
 
-using test::TMpz;
-using test::ToMpz;
+using test::TGmp;
+using test::bigint::RecordOf;
+using test::bigint::ValueOf;
 
 TBigInt Big(const std::string& decimal) {
     TBigInt A;
@@ -23,8 +24,8 @@ TBigInt Big(const std::string& decimal) {
     return A;
 }
 
-TBigInt Big(const TMpz& value) {
-    return test::FromMpz(value);
+TBigInt Big(const TGmp& value) {
+    return RecordOf(value);
 }
 
 // Fixed seeds for the primality test's reseeding.
@@ -65,7 +66,7 @@ protected:
 };
 
 TEST_F(Primality, SmallPrimesAreTheOddPrimesBelowTenThousand) {
-    TMpz prime(2);
+    TGmp prime(2);
     for (std::size_t k = 0; k < SmallPrimes.size(); ++k) {
         mpz_nextprime(prime.get(), prime.get());
         ASSERT_EQ(static_cast<unsigned long>(SmallPrimes[k]), mpz_get_ui(prime.get())) << "entry " << k;
@@ -77,12 +78,12 @@ TEST_F(Primality, SmallPrimesAreTheOddPrimesBelowTenThousand) {
 }
 
 TEST_F(Primality, TrialDivision) {
-    TMpz mersenne127, mersenne89;
+    TGmp mersenne127, mersenne89;
     mpz_ui_pow_ui(mersenne127.get(), 2, 127);
     mpz_sub_ui(mersenne127.get(), mersenne127.get(), 1);
     mpz_ui_pow_ui(mersenne89.get(), 2, 89);
     mpz_sub_ui(mersenne89.get(), mersenne89.get(), 1);
-    TMpz times9973, product;
+    TGmp times9973, product;
     mpz_mul_ui(times9973.get(), mersenne127.get(), 9973);
     mpz_mul(product.get(), mersenne127.get(), mersenne89.get());
 
@@ -118,7 +119,7 @@ TEST_F(Primality, ProbablePrimeEdgeCases) {
 
     // No table base passes a round for 10007 * 10009: every first base rejects it.
     const TBigInt product = Big("100160063");
-    const TMpz oracle("100160063");
+    const TGmp oracle("100160063");
     for (std::uint32_t r = 0; r < kBases; ++r) {
         ASSERT_FALSE(test::IsStrongProbablePrime(oracle, static_cast<unsigned long>(SmallPrimes[r])));
         FixSeeds(SeedForFirstBase(r));
@@ -152,7 +153,7 @@ TEST_F(Primality, MillerRabinRejectsNumbersItCannotTest) {
 }
 
 TEST_F(Primality, MillerRabinLeavesTheGeneratorAtItsOwnSeed) {
-    TMpz mersenne61;
+    TGmp mersenne61;
     mpz_ui_pow_ui(mersenne61.get(), 2, 61);
     mpz_sub_ui(mersenne61.get(), mersenne61.get(), 1);
     FixSeeds(0x0BADC0DE);
@@ -172,14 +173,14 @@ TEST_F(Primality, MillerRabinLeavesTheGeneratorAtItsOwnSeed) {
 }
 
 // Carmichael numbers (6k + 1)(12k + 1)(18k + 1) with all three factors prime, from k = start up.
-std::vector<TMpz> CarmichaelNumbers(unsigned long start, int count) {
-    std::vector<TMpz> found;
+std::vector<TGmp> CarmichaelNumbers(unsigned long start, int count) {
+    std::vector<TGmp> found;
     for (unsigned long k = start; static_cast<int>(found.size()) < count; ++k) {
-        TMpz a(6 * k + 1), b(12 * k + 1), c(18 * k + 1);
+        TGmp a(6 * k + 1), b(12 * k + 1), c(18 * k + 1);
         if (mpz_probab_prime_p(a.get(), 30) == 0 || mpz_probab_prime_p(b.get(), 30) == 0 ||
             mpz_probab_prime_p(c.get(), 30) == 0)
             continue;
-        TMpz n;
+        TGmp n;
         mpz_mul(n.get(), a.get(), b.get());
         mpz_mul(n.get(), n.get(), c.get());
         found.push_back(n);
@@ -188,10 +189,10 @@ std::vector<TMpz> CarmichaelNumbers(unsigned long start, int count) {
 }
 
 // Odd composites up to `limit` that are strong probable primes to `base`.
-std::vector<TMpz> StrongPseudoprimes(unsigned long base, unsigned long limit) {
-    std::vector<TMpz> found;
+std::vector<TGmp> StrongPseudoprimes(unsigned long base, unsigned long limit) {
+    std::vector<TGmp> found;
     for (unsigned long n = 9; n <= limit; n += 2) {
-        TMpz value(n);
+        TGmp value(n);
         if (n % base != 0 && mpz_probab_prime_p(value.get(), 30) == 0 &&
             test::IsStrongProbablePrime(value, base))
             found.push_back(value);
@@ -201,7 +202,7 @@ std::vector<TMpz> StrongPseudoprimes(unsigned long base, unsigned long limit) {
 
 // Compares BigIntMillerRabin(N, rounds) with the strong probable-prime check of GMP on the bases the
 // seed draws, for rounds 1 to 4, and checks that the draws stop at the first failing round.
-void ExpectSameAsGmp(const TMpz& N, std::uint32_t seed) {
+void ExpectSameAsGmp(const TGmp& N, std::uint32_t seed) {
     const TBigInt n = Big(N);
     const std::vector<std::uint32_t> indices = BaseIndices(seed, 4);
     bool expected = true;
@@ -224,17 +225,17 @@ void ExpectSameAsGmp(const TMpz& N, std::uint32_t seed) {
 }
 
 TEST_F(Primality, MillerRabinMatchesGmpBaseByBaseOnPseudoprimes) {
-    std::vector<TMpz> numbers;
+    std::vector<TGmp> numbers;
     for (const char* decimal : {"561", "1105", "1729", "2465", "2821", "6601", "8911", "41041", "825265",
                                 "3215031751",           // strong pseudoprime to 2, 3, 5 and 7
                                 "3825123056546413051"}) // to every base up to 23; factors above 10000
         numbers.emplace_back(decimal);
-    for (const TMpz& n : CarmichaelNumbers(1667, 3)) // all factors above 10000
+    for (const TGmp& n : CarmichaelNumbers(1667, 3)) // all factors above 10000
         numbers.push_back(n);
-    for (const TMpz& n : CarmichaelNumbers(1000000, 2))
+    for (const TGmp& n : CarmichaelNumbers(1000000, 2))
         numbers.push_back(n);
     for (const unsigned long base : {3ul, 5ul, 7ul})
-        for (const TMpz& n : StrongPseudoprimes(base, 60000))
+        for (const TGmp& n : StrongPseudoprimes(base, 60000))
             numbers.push_back(n);
     numbers.emplace_back("10007");
     numbers.emplace_back("2305843009213693951"); // 2^61 - 1
@@ -242,7 +243,7 @@ TEST_F(Primality, MillerRabinMatchesGmpBaseByBaseOnPseudoprimes) {
     auto generator = test::SeededGenerator(51);
     SCOPED_TRACE(test::SeedTrace());
     int fooled = 0;
-    for (const TMpz& n : numbers) {
+    for (const TGmp& n : numbers) {
         // Seeds whose first base is a strong liar for n, so that composites pass rounds, and random ones.
         std::vector<std::uint32_t> seeds;
         for (std::uint32_t r = 0; r < kBases && seeds.size() < 4; ++r)
@@ -272,7 +273,7 @@ TEST_F(Primality, ProbablePrimeAgreesWithGmpOnRandomNumbers) {
     int composites = 0;
     for (const unsigned bits : sizes) {
         for (int kind = 0; kind < 7; ++kind) {
-            TMpz n;
+            TGmp n;
             if (kind < 4) { // random odd numbers with the top bit set
                 mpz_urandomb(n.get(), state, bits);
                 mpz_setbit(n.get(), bits - 1);
@@ -282,7 +283,7 @@ TEST_F(Primality, ProbablePrimeAgreesWithGmpOnRandomNumbers) {
                 mpz_setbit(n.get(), bits - 1);
                 mpz_nextprime(n.get(), n.get());
             } else { // a product of two primes above 10000
-                TMpz a, b;
+                TGmp a, b;
                 mpz_urandomb(a.get(), state, bits / 2);
                 mpz_setbit(a.get(), bits / 2 - 1);
                 mpz_setbit(a.get(), 14);
@@ -329,18 +330,18 @@ TEST_F(Primality, NextPrimeEdgeCases) {
             if (pumps > 0) {
                 TBigInt difference;
                 BigIntSubtract(n, previous, difference);
-                stepsOfTwo = stepsOfTwo && ToMpz(difference) == TMpz(2);
+                stepsOfTwo = stepsOfTwo && ValueOf(difference) == TGmp(2);
             }
             BigIntCopy(n, previous);
             ++pumps;
         });
-        EXPECT_EQ(ToMpz(n).Decimal(), c.Prime) << c.Start;
+        EXPECT_EQ(ValueOf(n).Decimal(), c.Prime) << c.Start;
         EXPECT_EQ(pumps, c.Candidates) << c.Start;
         EXPECT_TRUE(stepsOfTwo) << c.Start;
     }
     TBigInt withoutPump = Big("10008");
     BigIntNextPrime(withoutPump);
-    EXPECT_EQ(ToMpz(withoutPump).Decimal(), "10037");
+    EXPECT_EQ(ValueOf(withoutPump).Decimal(), "10037");
     TBigInt empty;
     EXPECT_THROW(BigIntNextPrime(empty), EAssertionFailed);
 }
@@ -353,18 +354,18 @@ TEST_F(Primality, NextPrimeAgreesWithGmp) {
     gmp_randseed_ui(state, static_cast<unsigned long>(generator()));
     for (const unsigned bits : {8u, 14u, 20u, 31u, 32u, 62u, 64u, 100u, 200u, 256u, 512u}) {
         for (int k = 0; k < 4; ++k) {
-            TMpz start;
+            TGmp start;
             mpz_urandomb(start.get(), state, bits);
             if (k == 3) { // just below a prime: that prime is the first candidate
                 mpz_nextprime(start.get(), start.get());
                 mpz_sub_ui(start.get(), start.get(), 2);
             }
-            TMpz odd = start;
+            TGmp odd = start;
             if (mpz_even_p(odd.get()))
                 mpz_add_ui(odd.get(), odd.get(), 1);
             TBigInt n = Big(start);
             BigIntNextPrime(n);
-            EXPECT_EQ(ToMpz(n), test::NextPrimeAbove(odd)) << start.Decimal();
+            EXPECT_EQ(ValueOf(n), test::NextPrimeAbove(odd)) << start.Decimal();
         }
     }
     gmp_randclear(state);

@@ -14,7 +14,9 @@
 namespace zarn {
 namespace {
 
-using test::TMpz;
+using test::TGmp;
+using test::bigint::RecordOf;
+using test::bigint::ValueOf;
 
 // Digits (bound 9) and bytes (bound 255) from their own scripts first, then from a seeded generator.
 // Records the bounds asked for.
@@ -91,7 +93,7 @@ private:
 
 // ---- The generation replayed on GMP ----
 
-std::string HexText(const TMpz& value) {
+std::string HexText(const TGmp& value) {
     std::string hex = value.Hex();
     if (hex.size() % 2 != 0)
         hex.insert(0, "0");
@@ -99,7 +101,7 @@ std::string HexText(const TMpz& value) {
 }
 
 struct TOracleRun {
-    TMpz P, Q, N, Phi, E, D;
+    TGmp P, Q, N, Phi, E, D;
     int PPasses = 0;
 };
 
@@ -116,11 +118,11 @@ void AddPumps(std::vector<std::string>& log, long count) {
 }
 
 // The next probable prime above `start` as the prime search finds it, and the candidates it tests.
-TMpz SearchAbove(TMpz start, long& candidates) {
+TGmp SearchAbove(TGmp start, long& candidates) {
     if (mpz_even_p(start.get()))
         mpz_add_ui(start.get(), start.get(), 1);
-    const TMpz prime = test::NextPrimeAbove(start);
-    TMpz steps;
+    const TGmp prime = test::NextPrimeAbove(start);
+    TGmp steps;
     mpz_sub(steps.get(), prime.get(), start.get());
     candidates = static_cast<long>(mpz_get_ui(steps.get()) / 2);
     return prime;
@@ -137,7 +139,7 @@ TOracleRun ReplayRun(std::int32_t L, TCandidateSource& source, std::vector<std::
         digits += static_cast<char>('0' + source.Below(9));
     do {
         digits += static_cast<char>('0' + source.Below(9));
-        run.P = SearchAbove(TMpz(digits), candidates);
+        run.P = SearchAbove(TGmp(digits), candidates);
         pumps += candidates;
         ++run.PPasses;
     } while (static_cast<long>(run.P.Bits()) < 8 * tp);
@@ -150,7 +152,7 @@ TOracleRun ReplayRun(std::int32_t L, TCandidateSource& source, std::vector<std::
         bytes += static_cast<char>(source.Below(255));
     do {
         bytes += static_cast<char>(source.Below(255));
-        TMpz start;
+        TGmp start;
         mpz_import(start.get(), bytes.size(), 1, 1, 1, 0, bytes.data());
         run.Q = SearchAbove(start, candidates);
         pumps += candidates + 1;
@@ -159,7 +161,7 @@ TOracleRun ReplayRun(std::int32_t L, TCandidateSource& source, std::vector<std::
     log.insert(log.end(), {"status:prime q found", "repaint", "status:modulus computed", "repaint"});
 
     mpz_mul(run.N.get(), run.P.get(), run.Q.get());
-    TMpz pMinus1, qMinus1, g;
+    TGmp pMinus1, qMinus1, g;
     mpz_sub_ui(pMinus1.get(), run.P.get(), 1);
     mpz_sub_ui(qMinus1.get(), run.Q.get(), 1);
     mpz_mul(run.Phi.get(), pMinus1.get(), qMinus1.get());
@@ -235,10 +237,10 @@ TComparedGeneration GenerateAndCompare(std::int32_t L, std::uint64_t seed, TStop
 // m^(e d) = m mod n for random m.
 void ExpectRsaKeyPair(const TShownRun& shown, const TOracleRun& run, gmp_randstate_t state) {
     const std::string context = "p = " + run.P.Decimal() + ", q = " + run.Q.Decimal();
-    const TMpz n = test::MpzFromHex(shown.N);
-    const TMpz e = test::MpzFromHex(shown.E);
-    const TMpz d = test::MpzFromHex(shown.D);
-    TMpz product, g, ed;
+    const TGmp n = test::MpzFromHex(shown.N);
+    const TGmp e = test::MpzFromHex(shown.E);
+    const TGmp d = test::MpzFromHex(shown.D);
+    TGmp product, g, ed;
     mpz_mul(product.get(), run.P.get(), run.Q.get());
     EXPECT_EQ(n, product) << context;
     mpz_gcd(g.get(), e.get(), run.Phi.get());
@@ -248,7 +250,7 @@ void ExpectRsaKeyPair(const TShownRun& shown, const TOracleRun& run, gmp_randsta
     EXPECT_EQ(mpz_cmp_ui(ed.get(), 1), 0) << context;
     EXPECT_LT(mpz_cmp(d.get(), run.Phi.get()), 0) << context;
     for (int k = 0; k < 5; ++k) {
-        TMpz m, c, back;
+        TGmp m, c, back;
         mpz_urandomm(m.get(), state, n.get());
         mpz_powm(c.get(), m.get(), e.get(), n.get());
         mpz_powm(back.get(), c.get(), d.get(), n.get());
@@ -352,7 +354,7 @@ TEST_F(KeyGeneration, PublicExponentSkipsDivisorsOfPhi) {
     // for a prime q = 65537 k + 1, so that 65537 divides phi.
     std::vector<std::uint32_t> bytes;
     for (unsigned long k = 2; bytes.empty(); k += 2) {
-        TMpz q(65537 * k + 1);
+        TGmp q(65537 * k + 1);
         const unsigned long start = 65537 * k - 1;
         const std::uint32_t b1 = start >> 16, b2 = (start >> 8) & 0xFF, b3 = start & 0xFF;
         if (mpz_probab_prime_p(q.get(), 30) != 0 && b1 <= 126 && b2 <= 254 && b3 <= 254)
