@@ -206,6 +206,25 @@ std::uint64_t CheckedDivisor(std::int64_t d, const char* operation) {
 std::uint64_t DivideBySmall(const Digit* digits, std::size_t n, std::uint64_t d, Digit* quotient) {
     if (d <= (std::uint64_t{1} << 32)) {
         std::uint64_t rem = 0;
+#if defined(__x86_64__)
+        if (quotient == nullptr) {
+            // Two digits per step: rem 2^62 + (digit 2^31 + next digit) is a 128-bit value whose
+            // high word rem >> 2 stays below d, so one hardware 128-by-64 division gives the
+            // remainder of both steps.
+            std::size_t i = n;
+            for (; i >= 2; i -= 2) {
+                const std::uint64_t pair = (U(digits[i - 1]) << kDigitBits) | U(digits[i - 2]);
+                const std::uint64_t high = rem >> 2;
+                const std::uint64_t low = (rem << 62) | pair;
+                std::uint64_t q = 0;
+                asm("divq %[d]" : "=a"(q), "=d"(rem) : "a"(low), "d"(high), [d] "r"(d) : "cc");
+                (void)q;
+            }
+            if (i == 1)
+                rem = ((rem << kDigitBits) | U(digits[0])) % d;
+            return rem;
+        }
+#endif
         for (std::size_t i = n; i-- > 0;) {
             const std::uint64_t v = (rem << kDigitBits) | U(digits[i]);
             if (quotient != nullptr)
