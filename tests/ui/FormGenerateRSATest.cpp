@@ -273,20 +273,9 @@ TEST_F(KeyGenWindowTest, TabMovesThroughTheControlsInOrder) {
     form->Edit8()->setFocus();
     const std::vector<std::string> expected = {"Edit9", "Edit2",   "Edit3",   "Button2", "Button3",
                                                "Edit4", "Button1", "Button4", "Edit8"};
-    std::vector<std::string> visited;
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        visited.push_back(QApplication::focusWidget()->objectName().toStdString());
-    }
-    EXPECT_EQ(visited, expected);
+    EXPECT_EQ(TabWalk(expected.size()), expected);
 
-    std::vector<std::string> chain;
-    QWidget* widget = Control("Memo1");
-    do {
-        if (!widget->objectName().isEmpty() && widget->focusPolicy() & Qt::TabFocus)
-            chain.push_back(widget->objectName().toStdString());
-        widget = widget->nextInFocusChain();
-    } while (widget != Control("Memo1"));
+    const std::vector<std::string> chain = FocusChain(Control("Memo1"));
     EXPECT_EQ(chain, (std::vector<std::string>{"Memo1", "Edit8", "Edit9", "Edit2", "Edit3", "Button2",
                                                "Button3", "Edit4", "Button1", "Button4"}));
 }

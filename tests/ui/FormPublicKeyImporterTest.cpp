@@ -411,21 +411,10 @@ TEST_F(MainWindowTest, TabMovesThroughTheControlsInOrder) {
     const std::vector<std::string> expected = {"Edit1", "Edit2",  "Edit3",   "Edit4",   "Edit5",
                                                "Edit6", "Edit7",  "Edit8",   "Edit9",   "Edit10",
                                                "Memo1", "Edit11", "Button2", "Button4", "Button1"};
-    std::vector<std::string> visited;
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        visited.push_back(QApplication::focusWidget()->objectName().toStdString());
-    }
-    EXPECT_EQ(visited, expected);
+    EXPECT_EQ(TabWalk(expected.size()), expected);
 
     // The stored order has Button3 between Button2 and Button4.
-    std::vector<std::string> chain;
-    QWidget* widget = Button("Button1");
-    do {
-        if (!widget->objectName().isEmpty() && widget->focusPolicy() & Qt::TabFocus)
-            chain.push_back(widget->objectName().toStdString());
-        widget = widget->nextInFocusChain();
-    } while (widget != Button("Button1"));
+    const std::vector<std::string> chain = FocusChain(Button("Button1"));
     const std::vector<std::string> stored = {"Button1", "Edit1",   "Edit2",   "Edit3",  "Edit4",  "Edit5",
                                              "Edit6",   "Edit7",   "Edit8",   "Edit9",  "Edit10", "Memo1",
                                              "Edit11",  "Button2", "Button3", "Button4"};

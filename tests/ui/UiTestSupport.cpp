@@ -34,6 +34,26 @@ private:
 
 } // namespace
 
+std::vector<std::string> TabWalk(std::size_t count) {
+    std::vector<std::string> visited;
+    for (std::size_t i = 0; i < count; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited.push_back(QApplication::focusWidget()->objectName().toStdString());
+    }
+    return visited;
+}
+
+std::vector<std::string> FocusChain(QWidget* first) {
+    std::vector<std::string> chain;
+    QWidget* widget = first;
+    do {
+        if (!widget->objectName().isEmpty() && (widget->focusPolicy() & Qt::TabFocus) != 0)
+            chain.push_back(widget->objectName().toStdString());
+        widget = widget->nextInFocusChain();
+    } while (widget != first);
+    return chain;
+}
+
 std::string HexText(const std::string& bytes) {
     static const char digits[] = "0123456789ABCDEF";
     std::string text;

@@ -18,6 +18,13 @@
 
 namespace zarn::test {
 
+// The object names of the controls that Tab visits from the focused one, `count` presses.
+std::vector<std::string> TabWalk(std::size_t count);
+
+// The object names along the stored focus chain from `first` round to it, controls that take the
+// focus by Tab only.
+std::vector<std::string> FocusChain(QWidget* first);
+
 // Upper-case hexadecimal text of `bytes`.
 std::string HexText(const std::string& bytes);
 
