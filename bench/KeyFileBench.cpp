@@ -1,8 +1,8 @@
 // `zarnkey show` on 100 MB key files whose key line stands at the end: throughput and peak memory
 // of the whole process, next to a plain read of the same file (read(2) in 64 KiB pieces, counting
 // line feeds) in the same run. The peak memory is that of the zarnkey process (an upper bound: it
-// includes the small image of this program from which it is spawned). Files: many junk lines; one junk line of 100 MB; one key line
-// followed by 100 MB of hexadecimal digits.
+// includes the small image of this program from which it is spawned). Files: many junk lines; one junk line
+// of 100 MB; one key line followed by 100 MB of hexadecimal digits.
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -106,7 +106,8 @@ int main() {
     const Case cases[] = {{"junk lines", WriteJunkLines},
                           {"one 100 MB junk line", WriteOneJunkLine},
                           {"100 MB key line", WriteLongKeyLine}};
-    std::printf("%-22s %12s %14s %12s %16s\n", "file", "zarnkey MB/s", "plain read MB/s", "ours/base", "peak memory MiB");
+    std::printf("%-22s %12s %14s %12s %16s\n", "file", "zarnkey MB/s", "plain read MB/s", "ours/base",
+                "peak memory MiB");
     for (const Case& c : cases) {
         const std::string file = folder + "/bench.key";
         // Written by a child process, so that this process stays small: a spawned child's peak
@@ -121,8 +122,9 @@ int main() {
         PlainRead(file); // warm the page cache
         const TMeasure ours = Best(RunZarnKey, file);
         const TMeasure base = Best(PlainRead, file);
-        std::printf("%-22s %12.0f %14.0f %12.2f %16.1f\n", c.name, megabytes / ours.Seconds, megabytes / base.Seconds,
-                    (megabytes / ours.Seconds) / (megabytes / base.Seconds), static_cast<double>(ours.PeakKiB) / 1024);
+        std::printf("%-22s %12.0f %14.0f %12.2f %16.1f\n", c.name, megabytes / ours.Seconds,
+                    megabytes / base.Seconds, (megabytes / ours.Seconds) / (megabytes / base.Seconds),
+                    static_cast<double>(ours.PeakKiB) / 1024);
     }
     std::filesystem::remove_all(folder);
     return 0;

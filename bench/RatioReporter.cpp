@@ -10,10 +10,11 @@ void TRatioReporter::ReportRuns(const std::vector<Run>& reports) {
         if (run.run_type != Run::RT_Iteration || run.error_occurred)
             continue;
         const std::string name = run.benchmark_name();
-        const double nanoseconds = run.GetAdjustedRealTime() * benchmark::GetTimeUnitMultiplier(benchmark::kNanosecond) /
+        const double nanoseconds = run.GetAdjustedRealTime() *
+                                   benchmark::GetTimeUnitMultiplier(benchmark::kNanosecond) /
                                    benchmark::GetTimeUnitMultiplier(run.time_unit);
-        for (const auto& [suffix, target] : {std::pair{std::string("/ours"), &m_ours},
-                                             std::pair{std::string("/baseline"), &m_baseline}}) {
+        for (const auto& [suffix, target] :
+             {std::pair{std::string("/ours"), &m_ours}, std::pair{std::string("/baseline"), &m_baseline}}) {
             const std::size_t at = name.find(suffix);
             if (at != std::string::npos)
                 (*target)[name.substr(0, at) + name.substr(at + suffix.size())] = nanoseconds;
@@ -28,7 +29,8 @@ void TRatioReporter::Finalize() {
         const auto baseline = m_baseline.find(name);
         if (baseline == m_baseline.end())
             continue;
-        std::printf("%-48s %14.0f %14.0f %10.2f\n", name.c_str(), ours, baseline->second, ours / baseline->second);
+        std::printf("%-48s %14.0f %14.0f %10.2f\n", name.c_str(), ours, baseline->second,
+                    ours / baseline->second);
     }
 }
 

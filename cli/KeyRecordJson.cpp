@@ -43,7 +43,9 @@ std::int32_t JsonInteger(const nlohmann::json& value, const std::string& key) {
 
 } // namespace
 
-std::string Latin1ToJsonString(const std::string& text) { return Latin1ToUtf8(text); }
+std::string Latin1ToJsonString(const std::string& text) {
+    return Latin1ToUtf8(text);
+}
 
 std::string JsonStringToLatin1(const nlohmann::json& value, const std::string& key) {
     if (!value.is_string())

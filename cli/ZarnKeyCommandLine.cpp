@@ -61,7 +61,9 @@ std::string ErrorText(const std::exception& error) {
     return MessageToUtf8(ours != nullptr ? ours->Message() : std::string(error.what()));
 }
 
-int ExitFor(std::int32_t status) { return status == 0 ? kExitSuccess : kExitStatusNotZero; }
+int ExitFor(std::int32_t status) {
+    return status == 0 ? kExitSuccess : kExitStatusNotZero;
+}
 
 // ---- show ----
 
@@ -107,7 +109,8 @@ int RunCheck(const std::vector<std::string>& files, std::ostream& out, std::ostr
         try {
             TZarnPublicKey key;
             const TImportResult result = ImportFile(file, key);
-            out << MessageToUtf8(file) << ": " << result.Status << " " << MessageToUtf8(result.Message) << "\n";
+            out << MessageToUtf8(file) << ": " << result.Status << " " << MessageToUtf8(result.Message)
+                << "\n";
             if (result.Status != 0)
                 exitStatus = std::max(exitStatus, kExitStatusNotZero);
         } catch (const std::exception& error) {
@@ -223,19 +226,20 @@ std::vector<CLI::Option*> AddExportOptions(CLI::App& command, TExportOptions& op
                     record);
     AddRecordOption(command, options.HashIndicator, "--hash-indicator,--HashAlgorithmIndicator",
                     "hash algorithm indicator (1 = SHA-1; any other value writes no hash)", record);
-    AddRecordOption(command, options.AlgorithmIndicator, "--algorithm-indicator,--PublicKeyAlgorithmIndicator",
-                    "public-key algorithm indicator", record);
+    AddRecordOption(command, options.AlgorithmIndicator,
+                    "--algorithm-indicator,--PublicKeyAlgorithmIndicator", "public-key algorithm indicator",
+                    record);
     AddRecordOption(command, options.Modulus, "--modulus,--PublicKeyModulus", "modulus as hexadecimal text",
                     record);
-    AddRecordOption(command, options.Exponent, "--exponent,--PublicKeyExponent", "exponent as hexadecimal text",
-                    record);
+    AddRecordOption(command, options.Exponent, "--exponent,--PublicKeyExponent",
+                    "exponent as hexadecimal text", record);
     const std::size_t required = record.size();
     AddRecordOption(command, options.ModulusLength, "--modulus-length,--PublicKeyModulusLength",
                     "modulus length in bytes (default: trimmed modulus text length div 2)", record);
     AddRecordOption(command, options.ExponentLength, "--exponent-length,--PublicKeyExponentLength",
                     "exponent length in bytes (default: trimmed exponent text length div 2)", record);
-    CLI::Option* fromJson = command.add_option("--from-json", options.FromJson,
-                                               "take the record from a JSON object as `show --json` prints it");
+    CLI::Option* fromJson = command.add_option(
+        "--from-json", options.FromJson, "take the record from a JSON object as `show --json` prints it");
     for (CLI::Option* option : record)
         option->excludes(fromJson);
     record.resize(required);
@@ -247,16 +251,19 @@ std::vector<CLI::Option*> AddExportOptions(CLI::App& command, TExportOptions& op
 int RunZarnKey(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
     CLI::App app{"zarnkey: import, check and export Zarn public key files, and generate RSA key pairs"};
     app.require_subcommand(1);
-    app.footer("Exit status: 0 when the operation's status is 0, 1 for any other status, 2 for a usage error,\n"
-               "3 for an error such as a file that cannot be read or written (its text goes to standard error).");
+    app.footer(
+        "Exit status: 0 when the operation's status is 0, 1 for any other status, 2 for a usage error,\n"
+        "3 for an error such as a file that cannot be read or written (its text goes to standard error).");
 
     TShowOptions show;
-    CLI::App* showCommand = app.add_subcommand("show", "import a key file and print its status, message and fields");
+    CLI::App* showCommand =
+        app.add_subcommand("show", "import a key file and print its status, message and fields");
     showCommand->add_option("file", show.File, "the key file")->required();
     showCommand->add_flag("--json", show.Json, "print one JSON object");
 
     std::vector<std::string> checkFiles;
-    CLI::App* checkCommand = app.add_subcommand("check", "import key files and print one status line for each");
+    CLI::App* checkCommand =
+        app.add_subcommand("check", "import key files and print one status line for each");
     checkCommand->add_option("files", checkFiles, "the key files")->required();
 
     TExportOptions exportOptions;

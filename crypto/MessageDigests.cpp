@@ -16,11 +16,13 @@ const std::uint32_t kSha1InitialValues[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE,
 
 bool g_forcePortable = false;
 
-std::uint32_t RotateLeft(std::uint32_t value, int bits) { return (value << bits) | (value >> (32 - bits)); }
+std::uint32_t RotateLeft(std::uint32_t value, int bits) {
+    return (value << bits) | (value >> (32 - bits));
+}
 
 std::uint32_t ReadBigEndian32(const unsigned char* bytes) {
-    return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) | (std::uint32_t{bytes[2]} << 8) |
-           std::uint32_t{bytes[3]};
+    return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
+           (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};
 }
 
 } // namespace
@@ -43,9 +45,13 @@ void TMessageDigest::Initialize() {
     IsComplete = false;
 }
 
-void TMessageDigest::TransformBlocks(const unsigned char*, std::int32_t Count) { BlockCount += Count; }
+void TMessageDigest::TransformBlocks(const unsigned char*, std::int32_t Count) {
+    BlockCount += Count;
+}
 
-void TMessageDigest::Complete() { IsComplete = true; }
+void TMessageDigest::Complete() {
+    IsComplete = true;
+}
 
 void TMessageDigest::Transform(const void* M, std::int32_t Length) {
     CheckNotComplete();
@@ -98,14 +104,15 @@ void TMessageDigest::CheckNotComplete() const {
 // ---- TMD4Family ----
 
 std::int32_t TMD4Family::InitializeChainingValues(const unsigned char* values, std::int32_t BlockSize) {
-    ZARN_ASSERT(values != nullptr, "TMD4Family.InitializeChainingValues: InitialChainingValues = nil.", kSourceName);
+    ZARN_ASSERT(values != nullptr, "TMD4Family.InitializeChainingValues: InitialChainingValues = nil.",
+                kSourceName);
     return BlockSize;
 }
 
 // The chaining values are checked before the sizes, and copied before the family's Initialize
 // reads them.
-TMD4Family::TMD4Family(std::int32_t BlockSize, std::int32_t DigestSize, const unsigned char* InitialChainingValues,
-                       bool BigEndian)
+TMD4Family::TMD4Family(std::int32_t BlockSize, std::int32_t DigestSize,
+                       const unsigned char* InitialChainingValues, bool BigEndian)
     : TMessageDigest(InitializeChainingValues(InitialChainingValues, BlockSize), DigestSize),
       InitialChainingValues(InitialChainingValues, InitialChainingValues + DigestSize) {
     TMD4Family::Initialize();
@@ -197,7 +204,9 @@ void CompressPortable(std::uint32_t state[5], const unsigned char* blocks, std::
     }
 }
 
-void ForcePortable(bool portable) { g_forcePortable = portable; }
+void ForcePortable(bool portable) {
+    g_forcePortable = portable;
+}
 
 } // namespace sha1
 

@@ -43,9 +43,8 @@ __attribute__((target("sha,sse4.1,ssse3"))) __m128i FourRounds(__m128i abcd, __m
 
 // The lanes hold the words highest first: ABCD has A in lane 3, E sits in lane 3 of its register,
 // and each message register holds four schedule words with the earliest in lane 3.
-__attribute__((target("sha,sse4.1,ssse3"))) void CompressShaInstructions(std::uint32_t state[5],
-                                                                        const unsigned char* blocks,
-                                                                        std::size_t count) {
+__attribute__((target("sha,sse4.1,ssse3"))) void
+CompressShaInstructions(std::uint32_t state[5], const unsigned char* blocks, std::size_t count) {
     const __m128i byteSwap = _mm_set_epi64x(0x0001020304050607LL, 0x08090a0b0c0d0e0fLL);
     __m128i abcd = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state)), 0x1B);
     __m128i e0 = _mm_set_epi32(static_cast<int>(state[4]), 0, 0, 0);
@@ -54,8 +53,8 @@ __attribute__((target("sha,sse4.1,ssse3"))) void CompressShaInstructions(std::ui
         const __m128i eSaved = e0;
         __m128i message[4];
         for (int i = 0; i < 4; ++i)
-            message[i] =
-                _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 16 * i)), byteSwap);
+            message[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 16 * i)),
+                                          byteSwap);
         __m128i e = _mm_add_epi32(e0, message[0]);
         __m128i abcdBefore = abcd;
         for (int group = 0; group < 20; ++group) {
@@ -85,7 +84,9 @@ __attribute__((target("sha,sse4.1,ssse3"))) void CompressShaInstructions(std::ui
 #else
 
 namespace zarn::sha1 {
-bool ShaInstructionsAvailable() { return false; }
+bool ShaInstructionsAvailable() {
+    return false;
+}
 void CompressShaInstructions(std::uint32_t state[5], const unsigned char* blocks, std::size_t count) {
     CompressPortable(state, blocks, count);
 }

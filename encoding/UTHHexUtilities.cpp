@@ -20,7 +20,8 @@ std::string HexToBytes(const std::string& text) {
     std::size_t cursor = 0;
     while (cursor + 1 < text.size()) {
         if (IsHexDigit(text[cursor]) && IsHexDigit(text[cursor + 1])) {
-            bytes.push_back(static_cast<char>(16 * HexDigitValue(text[cursor]) + HexDigitValue(text[cursor + 1])));
+            bytes.push_back(
+                static_cast<char>(16 * HexDigitValue(text[cursor]) + HexDigitValue(text[cursor + 1])));
             cursor += 2;
         } else {
             cursor += 1;
@@ -29,7 +30,9 @@ std::string HexToBytes(const std::string& text) {
     return bytes;
 }
 
-bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
+bool IsHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
 
 std::int32_t HexDigitValue(char c) {
     if (c >= 'a' && c <= 'z')

@@ -62,7 +62,8 @@ void ToMpz(const TBigInt& x, mpz_ptr out) {
 bool Equals(const TBigInt& x, mpz_ptr expected) {
     TMpz value;
     ToMpz(x, value);
-    return mpz_cmpabs(value, expected) == 0 && (mpz_sgn(expected) == 0 || (mpz_sgn(expected) < 0) == (x.Positive == 0));
+    return mpz_cmpabs(value, expected) == 0 &&
+           (mpz_sgn(expected) == 0 || (mpz_sgn(expected) < 0) == (x.Positive == 0));
 }
 
 // Reads one operand: a length byte, then that many big-endian magnitude bytes.
@@ -80,7 +81,8 @@ void FromBytesChecked(const std::string& bytes, bool negative, TBigInt& x, mpz_p
     BigIntFromBytes(bytes, x);
     mpz_import(value, bytes.size(), 1, 1, 1, 0, bytes.data());
     Check(Equals(x, value), "BigIntFromBytes");
-    Check(BigIntToBytes(x).size() == (mpz_sgn(value) == 0 ? 1 : (mpz_sizeinbase(value, 2) + 7) / 8), "BigIntToBytes length");
+    Check(BigIntToBytes(x).size() == (mpz_sgn(value) == 0 ? 1 : (mpz_sizeinbase(value, 2) + 7) / 8),
+          "BigIntToBytes length");
     if (negative) {
         BigIntNegate(x);
         mpz_neg(value, value);

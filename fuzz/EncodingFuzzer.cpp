@@ -23,8 +23,12 @@ void Check(bool condition, const char* what) {
     }
 }
 
-bool Hex(unsigned char c) { return std::isxdigit(c) != 0; }
-int Nibble(unsigned char c) { return std::isdigit(c) ? c - '0' : std::tolower(c) - 'a' + 10; }
+bool Hex(unsigned char c) {
+    return std::isxdigit(c) != 0;
+}
+int Nibble(unsigned char c) {
+    return std::isdigit(c) ? c - '0' : std::tolower(c) - 'a' + 10;
+}
 
 std::string ReferenceHexToBytes(const std::string& text) {
     std::string bytes;
@@ -102,7 +106,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(reference.has_value() && *reference == value, "StrToInt accepts only what it should");
     } catch (const zarn::EConvertError& error) {
         Check(!reference.has_value(), "StrToInt rejects only what it should");
-        Check(error.Message() == "'" + input + "' ist kein g\xFC" "ltiger Integerwert", "the conversion's text");
+        Check(error.Message() == "'" + input +
+                                     "' ist kein g\xFC"
+                                     "ltiger Integerwert",
+              "the conversion's text");
     }
     return 0;
 }

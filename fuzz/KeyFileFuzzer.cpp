@@ -74,9 +74,10 @@ private:
 
 void CheckRoundTrip(const TZarnPublicKey& imported) {
     TZarnPublicKey copy;
-    for (const char* name : {"PublicKeyOwnerId", "PublicKeyIndex", "PublicKeyExpDate", "HashAlgorithmIndicator",
-                             "PublicKeyAlgorithmIndicator", "PublicKeyModulusLength", "PublicKeyExponentLength",
-                             "PublicKeyModulus", "PublicKeyExponent"})
+    for (const char* name :
+         {"PublicKeyOwnerId", "PublicKeyIndex", "PublicKeyExpDate", "HashAlgorithmIndicator",
+          "PublicKeyAlgorithmIndicator", "PublicKeyModulusLength", "PublicKeyExponentLength",
+          "PublicKeyModulus", "PublicKeyExponent"})
         copy.setProperty(name, imported.property(name));
     TAnswer answer(Folder() + "/out.key");
     copy.SetFileDialogs(&answer);
@@ -112,7 +113,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < state.size(); ++i)
         Check((state[i] != old[i]) == (i < outcome->second.Decoded), "only decoded fields change");
     const bool verified = status == 0 || message == "Hash verification failed";
-    Check((key.GetExpectedHashResult() != "old expected") == verified, "the expected hash changes only when verified");
+    Check((key.GetExpectedHashResult() != "old expected") == verified,
+          "the expected hash changes only when verified");
 
     if (status == 0 && key.GetPublicKeyOwnerId().size() == 10 && key.GetPublicKeyExpDate().size() == 4)
         CheckRoundTrip(key);

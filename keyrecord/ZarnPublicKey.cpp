@@ -39,7 +39,9 @@ bool TakeField(const std::string& record, std::size_t& cursor, std::size_t lengt
     return available >= length;
 }
 
-std::int32_t ByteValue(const std::string& field) { return static_cast<unsigned char>(field[0]); }
+std::int32_t ByteValue(const std::string& field) {
+    return static_cast<unsigned char>(field[0]);
+}
 
 std::int32_t Fail(std::int32_t status, const char* text, std::string& Message) {
     Message = text;
@@ -65,7 +67,9 @@ TZarnPublicKey::TZarnPublicKey(QObject* owner) : QObject(owner) {}
 
 TZarnPublicKey::~TZarnPublicKey() = default;
 
-void TZarnPublicKey::SetFileDialogs(IFileDialogs* dialogs) { FFileDialogs = dialogs != nullptr ? dialogs : &FNoDialogs; }
+void TZarnPublicKey::SetFileDialogs(IFileDialogs* dialogs) {
+    FFileDialogs = dialogs != nullptr ? dialogs : &FNoDialogs;
+}
 
 std::int32_t TZarnPublicKey::ImportKey(std::string& Message) {
     Message = "Import successfully completed!";
@@ -125,7 +129,8 @@ std::int32_t TZarnPublicKey::DecodeKeyRecord(const std::string& HexLine, std::st
     if (!TakeField(record, cursor, 5, field))
         return Fail(100, "Incorrect public key owner identifier", Message);
     if (TUTCompressedNumeric(0).CompressedToString(field, digits) != 0)
-        return Fail(101, "Incorrect public key owner identifier (compressed numeric conversion failed)", Message);
+        return Fail(101, "Incorrect public key owner identifier (compressed numeric conversion failed)",
+                    Message);
     FPublicKeyOwnerId = digits;
 
     if (!TakeField(record, cursor, 1, field))
@@ -135,7 +140,8 @@ std::int32_t TZarnPublicKey::DecodeKeyRecord(const std::string& HexLine, std::st
     if (!TakeField(record, cursor, 2, field))
         return Fail(103, "Incorrect public key expiration date", Message);
     if (TUTCompressedNumeric(0).CompressedToString(field, digits) != 0)
-        return Fail(104, "Incorrect public key expiration date (compressed numeric conversion failed)", Message);
+        return Fail(104, "Incorrect public key expiration date (compressed numeric conversion failed)",
+                    Message);
     FPublicKeyExpDate = digits;
 
     if (!TakeField(record, cursor, 1, field))
@@ -178,7 +184,8 @@ std::int32_t TZarnPublicKey::DecodeKeyRecord(const std::string& HexLine, std::st
 std::int32_t TZarnPublicKey::ExportKey(std::string& Message) {
     Message = "Export successfully completed!";
     std::int32_t status = 0;
-    const std::optional<std::string> chosen = FFileDialogs->ExecuteSaveDialog(ExtractFileDir(FFileName), true);
+    const std::optional<std::string> chosen =
+        FFileDialogs->ExecuteSaveDialog(ExtractFileDir(FFileName), true);
     if (!chosen) {
         Message = "Export aborted during file dialog";
         return 1;

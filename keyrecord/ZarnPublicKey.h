@@ -103,13 +103,21 @@ public:
 
 private:
     QString publicKeyOwnerIdProperty() const { return QString::fromLatin1(FPublicKeyOwnerId); }
-    void setPublicKeyOwnerIdProperty(const QString& value) { FPublicKeyOwnerId = value.toLatin1().toStdString(); }
+    void setPublicKeyOwnerIdProperty(const QString& value) {
+        FPublicKeyOwnerId = value.toLatin1().toStdString();
+    }
     QString publicKeyExpDateProperty() const { return QString::fromLatin1(FPublicKeyExpDate); }
-    void setPublicKeyExpDateProperty(const QString& value) { FPublicKeyExpDate = value.toLatin1().toStdString(); }
+    void setPublicKeyExpDateProperty(const QString& value) {
+        FPublicKeyExpDate = value.toLatin1().toStdString();
+    }
     QString publicKeyModulusProperty() const { return QString::fromLatin1(FPublicKeyModulus); }
-    void setPublicKeyModulusProperty(const QString& value) { FPublicKeyModulus = value.toLatin1().toStdString(); }
+    void setPublicKeyModulusProperty(const QString& value) {
+        FPublicKeyModulus = value.toLatin1().toStdString();
+    }
     QString publicKeyExponentProperty() const { return QString::fromLatin1(FPublicKeyExponent); }
-    void setPublicKeyExponentProperty(const QString& value) { FPublicKeyExponent = value.toLatin1().toStdString(); }
+    void setPublicKeyExponentProperty(const QString& value) {
+        FPublicKeyExponent = value.toLatin1().toStdString();
+    }
     QString hashResultProperty() const { return QString::fromLatin1(FHashResult); }
     void setHashResultProperty(const QString& value) { FHashResult = value.toLatin1().toStdString(); }
     QString fileNameProperty() const { return QString::fromLatin1(FFileName); }

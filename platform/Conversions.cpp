@@ -28,11 +28,14 @@ std::size_t HexPrefixLength(const std::string& text, std::size_t pos) {
 
 } // namespace
 
-std::string IntToStr(std::int64_t value) { return std::to_string(value); }
+std::string IntToStr(std::int64_t value) {
+    return std::to_string(value);
+}
 
 std::string IntToHex(std::int64_t value, int digits) {
     static const char hexDigits[] = "0123456789ABCDEF";
-    std::uint64_t magnitude = value < 0 ? static_cast<std::uint32_t>(value) : static_cast<std::uint64_t>(value);
+    std::uint64_t magnitude =
+        value < 0 ? static_cast<std::uint32_t>(value) : static_cast<std::uint64_t>(value);
     std::string text;
     do {
         text.insert(text.begin(), hexDigits[magnitude & 15]);
@@ -99,7 +102,9 @@ std::int32_t StrToInt(const std::string& text) {
 }
 
 std::string InvalidIntegerMessage(const std::string& text) {
-    return "'" + text + "' ist kein g\xFC" "ltiger Integerwert";
+    return "'" + text +
+           "' ist kein g\xFC"
+           "ltiger Integerwert";
 }
 
 } // namespace zarn

@@ -19,7 +19,8 @@ public:
 
     // The save-file dialog, starting in `initialFolder`. With `overwritePrompt` it asks before an
     // existing file is replaced; a "no" there is a cancel. Returns the chosen path, or nothing.
-    virtual std::optional<std::string> ExecuteSaveDialog(const std::string& initialFolder, bool overwritePrompt) = 0;
+    virtual std::optional<std::string> ExecuteSaveDialog(const std::string& initialFolder,
+                                                         bool overwritePrompt) = 0;
 };
 
 // Dialogs that answer every question with a cancel: what a component without a window gets.
@@ -46,7 +47,8 @@ public:
     void Cancel() { Answers.push_back(std::nullopt); }
 
     std::optional<std::string> ExecuteOpenDialog(const std::string& initialFolder) override;
-    std::optional<std::string> ExecuteSaveDialog(const std::string& initialFolder, bool overwritePrompt) override;
+    std::optional<std::string> ExecuteSaveDialog(const std::string& initialFolder,
+                                                 bool overwritePrompt) override;
 
     std::deque<std::optional<std::string>> Answers;
     std::vector<TQuestion> Asked;

@@ -48,7 +48,8 @@ mode_t CurrentUmask() {
 // Closes and removes a temporary file unless it was renamed into place.
 class TTemporaryFile {
 public:
-    TTemporaryFile(const std::string& target, const std::string& reportedName) : m_reportedName(reportedName) {
+    TTemporaryFile(const std::string& target, const std::string& reportedName)
+        : m_reportedName(reportedName) {
         const std::string folder = ExtractFileDir(target);
         m_path = (folder.empty() ? std::string() : (folder == "/" ? folder : folder + "/")) + "." +
                  BaseName(target) + ".XXXXXX";
@@ -165,7 +166,9 @@ bool TTextFileReader::Fill() {
     }
 }
 
-bool TTextFileReader::Eof() { return !Fill() || m_buffer[m_pos] == kCtrlZ; }
+bool TTextFileReader::Eof() {
+    return !Fill() || m_buffer[m_pos] == kCtrlZ;
+}
 
 void TTextFileReader::SkipRestOfLine() {
     while (Fill()) {

@@ -1,8 +1,8 @@
-#include "cli/KeyRecordJson.h"
 #include "cli/ZarnKeyCommandLine.h"
-#include "tests/cli/CliTestSupport.h"
+#include "cli/KeyRecordJson.h"
 #include "encoding/UTHHexUtilities.h"
 #include "platform/Errors.h"
+#include "tests/cli/CliTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -34,8 +34,9 @@ const std::string kExampleRecord = "123456789F05121201010201ABCD03";
 const std::string kExampleLine = kExampleRecord + Sha1Hex(kExampleRecord);
 
 std::vector<std::string> ExampleExportArgs(const std::string& out) {
-    return {"export", "--out", out, "--owner-id", "1234567890", "--index", "5", "--exp-date", "1212",
-            "--hash-indicator", "1", "--algorithm-indicator", "1", "--modulus", "ABCD", "--exponent", "03"};
+    return {"export", "--out",      out,    "--owner-id",       "1234567890", "--index",
+            "5",      "--exp-date", "1212", "--hash-indicator", "1",          "--algorithm-indicator",
+            "1",      "--modulus",  "ABCD", "--exponent",       "03"};
 }
 
 TEST(ZarnKeyUsage, HelpAndUsageErrors) {
@@ -68,14 +69,16 @@ TEST(ZarnKeyShow, PrintsStatusMessageAndEveryProperty) {
     WriteFile(folder.File("a.key"), "header\r\n" + kExampleLine + "\r\n");
     const TRun run = RunZarnKeyWith({"show", folder.File("a.key")});
     EXPECT_EQ(run.Exit, 0);
-    EXPECT_NE(run.Out.find("Status: 0\nMessage: Import successfully completed!\n"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("Status: 0\nMessage: Import successfully completed!\n"), std::string::npos)
+        << run.Out;
     EXPECT_NE(run.Out.find("PublicKeyOwnerId: 123456789\n"), std::string::npos);
     EXPECT_NE(run.Out.find("PublicKeyModulus: ABCD\n"), std::string::npos);
     EXPECT_NE(run.Out.find("ExpectedHashResult: " + Sha1Hex(kExampleRecord) + "\n"), std::string::npos);
 
     const TRun missing = RunZarnKeyWith({"show", folder.File("missing.key")});
     EXPECT_EQ(missing.Exit, kExitStatusNotZero);
-    EXPECT_NE(missing.Out.find("Message: File " + folder.File("missing.key") + " does not exist"), std::string::npos);
+    EXPECT_NE(missing.Out.find("Message: File " + folder.File("missing.key") + " does not exist"),
+              std::string::npos);
 
     WriteFile(folder.File("short.key"), kExampleLine.substr(0, 10));
     const TRun shortRun = RunZarnKeyWith({"show", "--json", folder.File("short.key")});
@@ -121,7 +124,9 @@ TEST(ZarnKeyShow, UnreadableFilesExitWithTheErrorText) {
     chmod(folder.Path().c_str(), 0755);
     const int result = test::RunUnprivileged([&] {
         const TRun denied = RunZarnKeyWith({"show", folder.File("secret.key")});
-        return denied.Exit == kExitRaisedError && denied.Err.find("Permission denied") != std::string::npos ? 0 : 1;
+        return denied.Exit == kExitRaisedError && denied.Err.find("Permission denied") != std::string::npos
+                   ? 0
+                   : 1;
     });
     EXPECT_EQ(result, 0);
 }
@@ -133,14 +138,16 @@ TEST(ZarnKeyCheck, OneLinePerFile) {
     const TRun good = RunZarnKeyWith({"check", folder.File("good.key")});
     EXPECT_EQ(good.Exit, 0);
     EXPECT_EQ(good.Out, folder.File("good.key") + ": 0 Import successfully completed!\n");
-    const TRun mixed = RunZarnKeyWith({"check", folder.File("good.key"), folder.File("none.key"), folder.File("gone.key")});
+    const TRun mixed =
+        RunZarnKeyWith({"check", folder.File("good.key"), folder.File("none.key"), folder.File("gone.key")});
     EXPECT_EQ(mixed.Exit, kExitStatusNotZero);
-    EXPECT_EQ(mixed.Out, folder.File("good.key") + ": 0 Import successfully completed!\n" + folder.File("none.key") +
-                             ": 1 No key found\n" + folder.File("gone.key") + ": 2 File " +
-                             folder.File("gone.key") + " does not exist\n");
+    EXPECT_EQ(mixed.Out, folder.File("good.key") + ": 0 Import successfully completed!\n" +
+                             folder.File("none.key") + ": 1 No key found\n" + folder.File("gone.key") +
+                             ": 2 File " + folder.File("gone.key") + " does not exist\n");
     const TRun withFolder = RunZarnKeyWith({"check", folder.Path(), folder.File("good.key")});
     EXPECT_EQ(withFolder.Exit, kExitRaisedError);
-    EXPECT_NE(withFolder.Out.find(folder.File("good.key") + ": 0"), std::string::npos) << "goes on after an error";
+    EXPECT_NE(withFolder.Out.find(folder.File("good.key") + ": 0"), std::string::npos)
+        << "goes on after an error";
 }
 
 TEST(ZarnKeyExport, WritesTheRecordFromOptions) {
@@ -227,7 +234,8 @@ TEST(ZarnKeyExport, JsonRoundTripForRandomRecords) {
         const TRun shown = RunZarnKeyWith({"show", "--json", folder.File("in.key")});
         ASSERT_EQ(shown.Exit, 0) << shown.Out;
         WriteFile(folder.File("in.json"), shown.Out);
-        const TRun exported = RunZarnKeyWith({"export", "--from-json", folder.File("in.json"), "--out", folder.File("out.key"), "--force"});
+        const TRun exported = RunZarnKeyWith(
+            {"export", "--from-json", folder.File("in.json"), "--out", folder.File("out.key"), "--force"});
         ASSERT_EQ(exported.Exit, 0) << exported.Err;
         EXPECT_EQ(exported.Err, "");
         EXPECT_EQ(ReadFile(folder.File("out.key")), record + Sha1Hex(record) + "\r\n");
@@ -242,14 +250,18 @@ TEST(ZarnKeyExport, JsonRoundTripForRandomRecords) {
 
 TEST(ZarnKeyJson, TextsAreLatin1AndTypesAreChecked) {
     TZarnPublicKey key;
-    KeyRecordFromJson(nlohmann::json::parse(R"({"PublicKeyOwnerId": "12\u00a034", "PublicKeyIndex": 7})"), key);
-    EXPECT_EQ(key.GetPublicKeyOwnerId(), "12\xA0" "34");
+    KeyRecordFromJson(nlohmann::json::parse(R"({"PublicKeyOwnerId": "12\u00a034", "PublicKeyIndex": 7})"),
+                      key);
+    EXPECT_EQ(key.GetPublicKeyOwnerId(), "12\xA0"
+                                         "34");
     EXPECT_EQ(key.GetPublicKeyIndex(), 7);
-    EXPECT_EQ(KeyRecordToJson(key)["PublicKeyOwnerId"], "12\u00a0" "34");
+    EXPECT_EQ(KeyRecordToJson(key)["PublicKeyOwnerId"], "12\u00a0"
+                                                        "34");
     EXPECT_EQ(KeyRecordToJson(key)["PublicKeyOwnerId"].dump(-1, ' ', true), "\"12\\u00a034\"");
     const char* bad[] = {
-        R"({"PublicKeyOwnerId": "\u20ac"})",  R"({"PublicKeyIndex": "5"})", R"({"PublicKeyIndex": 2147483648})",
-        R"({"PublicKeyIndex": -2147483649})", R"({"PublicKeyModulus": 12})", R"([1, 2])",
+        R"({"PublicKeyOwnerId": "\u20ac"})", R"({"PublicKeyIndex": "5"})",
+        R"({"PublicKeyIndex": 2147483648})", R"({"PublicKeyIndex": -2147483649})",
+        R"({"PublicKeyModulus": 12})",       R"([1, 2])",
         R"({"PublicKeyIndex": 1.5})",
     };
     for (const char* text : bad) {
@@ -258,7 +270,8 @@ TEST(ZarnKeyJson, TextsAreLatin1AndTypesAreChecked) {
     }
     TTemporaryFolder folder;
     WriteFile(folder.File("bad.json"), "{ not json");
-    const TRun run = RunZarnKeyWith({"export", "--from-json", folder.File("bad.json"), "--out", folder.File("x.key")});
+    const TRun run =
+        RunZarnKeyWith({"export", "--from-json", folder.File("bad.json"), "--out", folder.File("x.key")});
     EXPECT_EQ(run.Exit, kExitRaisedError);
     EXPECT_NE(run.Err.find("is not a JSON text"), std::string::npos);
 }

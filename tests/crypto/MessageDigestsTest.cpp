@@ -201,7 +201,8 @@ TEST(Sha1State, ConstructorPreconditions) {
     const unsigned char values[20] = {};
     EXPECT_EQ(ConstructionError(0, 20, values), "TMessageDigest.CreateInternal: BlockSize <= 0.");
     EXPECT_EQ(ConstructionError(64, -1, values), "TMessageDigest.CreateInternal: DigestSize <= 0.");
-    EXPECT_EQ(ConstructionError(0, 0, nullptr), "TMD4Family.InitializeChainingValues: InitialChainingValues = nil.");
+    EXPECT_EQ(ConstructionError(0, 0, nullptr),
+              "TMD4Family.InitializeChainingValues: InitialChainingValues = nil.");
     EXPECT_EQ(ConstructionError(64, 20, values), "no error");
 }
 

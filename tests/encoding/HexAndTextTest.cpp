@@ -28,13 +28,15 @@ TEST(HexUtilities, HexToBytesPairsAdjacentDigits) {
     const Case cases[] = {
         {"0aFf", std::string("\x0A\xFF", 2)},
         {"12 34", "\x12\x34"},
-        {"1 234", "\x23"},    // the lone 1 and the final 4 are dropped
+        {"1 234", "\x23"}, // the lone 1 and the final 4 are dropped
         {"ABC", "\xAB"},
         {"", ""},
         {"7", ""},
         {"G1", ""},
         {"1G23", "\x23"},
-        {"12\xA0" "34", "\x12\x34"},
+        {"12\xA0"
+         "34",
+         "\x12\x34"},
         {"--ff--", "\xFF"},
     };
     for (const Case& c : cases) {
@@ -84,7 +86,9 @@ TEST(HexUtilities, HexHasHighBit) {
 
 TEST(StringUnit, RemoveBlanks) {
     EXPECT_EQ(RemoveBlanks("  12  34  "), "1234");
-    EXPECT_EQ(RemoveBlanks("12\xA0" "34"), "1234");
+    EXPECT_EQ(RemoveBlanks("12\xA0"
+                           "34"),
+              "1234");
     EXPECT_EQ(RemoveBlanks("12\t34\r\n"), "12\t34\r\n");
     EXPECT_EQ(RemoveBlanks(""), "");
 }

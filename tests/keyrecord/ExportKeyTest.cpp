@@ -1,7 +1,7 @@
 #include "encoding/UTHHexUtilities.h"
 #include "keyrecord/ZarnPublicKey.h"
-#include "platform/FileDialogs.h"
 #include "platform/Errors.h"
+#include "platform/FileDialogs.h"
 #include "tests/keyrecord/KeyFileFixtures.h"
 #include "tests/support/TestSupport.h"
 
@@ -30,7 +30,9 @@ void SetExample(TZarnPublicKey& key) {
     key.SetPublicKeyExponent("03");
 }
 
-std::string HashHex(const std::string& recordHex) { return BytesToHex(test::OpenSslSha1(HexToBytes(recordHex))); }
+std::string HashHex(const std::string& recordHex) {
+    return BytesToHex(test::OpenSslSha1(HexToBytes(recordHex)));
+}
 
 class ExportKey : public ::testing::Test {
 protected:
@@ -91,9 +93,11 @@ TEST_F(ExportKey, OwnerIdentifierText) {
         std::string written;
     };
     const Row rows[] = {
-        {" 12 34\xA0" "56 7890 ", "1234567890"}, // blanks and no-break spaces go
-        {"123456789012", "1234567890"},           // cut to 10
-        {"123456789", "123456789"},               // shorter is written whole
+        {" 12 34\xA0"
+         "56 7890 ",
+         "1234567890"},                 // blanks and no-break spaces go
+        {"123456789012", "1234567890"}, // cut to 10
+        {"123456789", "123456789"},     // shorter is written whole
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.ownerId);
@@ -119,7 +123,7 @@ TEST_F(ExportKey, OneByteFieldsAreTwoHexDigitsOfTheLowByte) {
         std::int32_t value;
         const char* written;
     };
-    const Row rows[] = {{0, "00"}, {5, "05"}, {9, "09"}, {10, "0A"}, {12, "0C"},
+    const Row rows[] = {{0, "00"},   {5, "05"},   {9, "09"},   {10, "0A"}, {12, "0C"},
                         {255, "FF"}, {256, "00"}, {300, "2C"}, {-1, "FF"}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.value);
@@ -127,7 +131,8 @@ TEST_F(ExportKey, OneByteFieldsAreTwoHexDigitsOfTheLowByte) {
         m_key.SetPublicKeyIndex(row.value);
         m_key.SetPublicKeyAlgorithmIndicator(row.value);
         EXPECT_EQ(Export(), 0);
-        const std::string record = std::string("1234567890") + row.written + "121201" + row.written + "0201ABCD03";
+        const std::string record =
+            std::string("1234567890") + row.written + "121201" + row.written + "0201ABCD03";
         EXPECT_EQ(ReadFile(m_folder.File("out.key")), record + HashHex(record) + "\r\n");
     }
     // Every byte value of the index and the indicators survives an export and an import.
@@ -149,7 +154,9 @@ TEST_F(ExportKey, LengthFieldsAndLargeModulus) {
     m_key.SetPublicKeyModulus(modulus);
     m_key.SetPublicKeyModulusLength(256);
     EXPECT_EQ(Export(), 0);
-    const std::string record = "1234567890051212010100" "01" + modulus + "03";
+    const std::string record = "1234567890051212010100"
+                               "01" +
+                               modulus + "03";
     EXPECT_EQ(ReadFile(m_folder.File("out.key")), record + HashHex(record) + "\r\n");
 }
 
@@ -186,7 +193,12 @@ TEST_F(ExportKey, ValidatesNothing) {
     m_key.SetPublicKeyModulus("xyz");
     m_key.SetPublicKeyModulusLength(7);
     EXPECT_EQ(Export(), 0);
-    const std::string record = "123456789005" "12/2030" "010107" "01" "xyz" "03";
+    const std::string record = "123456789005"
+                               "12/2030"
+                               "010107"
+                               "01"
+                               "xyz"
+                               "03";
     EXPECT_EQ(ReadFile(m_folder.File("out.key")), record + HashHex(record) + "\r\n");
 }
 

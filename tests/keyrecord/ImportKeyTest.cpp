@@ -1,7 +1,7 @@
 #include "encoding/UTHHexUtilities.h"
 #include "keyrecord/ZarnPublicKey.h"
-#include "platform/FileDialogs.h"
 #include "platform/Errors.h"
+#include "platform/FileDialogs.h"
 #include "tests/keyrecord/KeyFileFixtures.h"
 #include "tests/support/TestSupport.h"
 
@@ -35,8 +35,9 @@ protected:
 // The default record: owner 123456789F, index 5, date 1212, indicators 1 and 1, modulus ABCD,
 // exponent 03, then its SHA-1.
 const std::string kFullLine = BytesToHex(TRecord().WithHash());
-const std::vector<std::string> kFullState = {"123456789", "5",  "1212", "1", "1", "2",
-                                             "1",         "ABCD", "03", BytesToHex(test::OpenSslSha1(TRecord().HashInput()))};
+const std::vector<std::string> kFullState = {
+    "123456789", "5", "1212", "1",  "1",
+    "2",         "1", "ABCD", "03", BytesToHex(test::OpenSslSha1(TRecord().HashInput()))};
 
 TEST_F(ImportKey, EveryStatusOfTheRecordChecks) {
     std::string tamperedLine = kFullLine;
@@ -59,18 +60,22 @@ TEST_F(ImportKey, EveryStatusOfTheRecordChecks) {
     };
     const Row rows[] = {
         {"complete", kFullLine, 0, "Import successfully completed!", 10, kFullState, true},
-        {"owner id short", kFullLine.substr(0, 8), 100, "Incorrect public key owner identifier", 0, kFullState, false},
-        {"no index", kFullLine.substr(0, 10), 102, "Incorrect public key index", 1, kFullState, false},
-        {"date short", kFullLine.substr(0, 14), 103, "Incorrect public key expiration date", 2, kFullState, false},
-        {"no hash indicator", kFullLine.substr(0, 16), 105, "Incorrect hash algorithm indicator", 3, kFullState,
-         false},
-        {"no algorithm indicator", kFullLine.substr(0, 18), 106, "Incorrect public key algorithm indicator", 4,
+        {"owner id short", kFullLine.substr(0, 8), 100, "Incorrect public key owner identifier", 0,
          kFullState, false},
-        {"no modulus length", kFullLine.substr(0, 20), 107, "Incorrect public modulus length", 5, kFullState, false},
-        {"no exponent length", kFullLine.substr(0, 22), 108, "Incorrect public key exponent length", 6, kFullState,
+        {"no index", kFullLine.substr(0, 10), 102, "Incorrect public key index", 1, kFullState, false},
+        {"date short", kFullLine.substr(0, 14), 103, "Incorrect public key expiration date", 2, kFullState,
          false},
+        {"no hash indicator", kFullLine.substr(0, 16), 105, "Incorrect hash algorithm indicator", 3,
+         kFullState, false},
+        {"no algorithm indicator", kFullLine.substr(0, 18), 106, "Incorrect public key algorithm indicator",
+         4, kFullState, false},
+        {"no modulus length", kFullLine.substr(0, 20), 107, "Incorrect public modulus length", 5, kFullState,
+         false},
+        {"no exponent length", kFullLine.substr(0, 22), 108, "Incorrect public key exponent length", 6,
+         kFullState, false},
         {"modulus short", kFullLine.substr(0, 26), 109, "Incorrect public key modulus", 7, kFullState, false},
-        {"exponent missing", kFullLine.substr(0, 28), 110, "Incorrect public key exponent", 8, kFullState, false},
+        {"exponent missing", kFullLine.substr(0, 28), 110, "Incorrect public key exponent", 8, kFullState,
+         false},
         {"hash short", kFullLine.substr(0, 30 + 38), 111, "Incorrect hash result", 9, kFullState, false},
         {"tampered modulus", tamperedLine, 112, "Hash verification failed", 10, tamperedState, true},
         {"hash indicator 2", BytesToHex(indicator2.WithHash()), 112,
@@ -93,7 +98,8 @@ TEST_F(ImportKey, EveryStatusOfTheRecordChecks) {
 
 TEST_F(ImportKey, NoKeyLineAndMissingFile) {
     for (const std::string& content : {std::string(), std::string("text only\r\nsecond: line\r\n\r\n   \r\n"),
-                                      std::string("\x1A" "0011223344\r\n")}) {
+                                       std::string("\x1A"
+                                                   "0011223344\r\n")}) {
         SetOldValues(m_key);
         EXPECT_EQ(Import(content), 1);
         EXPECT_EQ(m_message, "No key found");

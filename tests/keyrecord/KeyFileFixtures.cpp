@@ -17,7 +17,9 @@ std::string TRecord::HashInput() const {
     return bytes + Modulus + Exponent;
 }
 
-std::string TRecord::WithHash() const { return HashInput() + OpenSslSha1(HashInput()); }
+std::string TRecord::WithHash() const {
+    return HashInput() + OpenSslSha1(HashInput());
+}
 
 std::vector<std::string> RecordState(const TZarnPublicKey& key) {
     return {key.GetPublicKeyOwnerId(),

@@ -27,10 +27,18 @@ TEST(ZarnPublicKeyComponent, FreshInstanceIsEmpty) {
 
 TEST(ZarnPublicKeyComponent, PublishedPropertiesInStreamingOrder) {
     const QMetaObject& meta = TZarnPublicKey::staticMetaObject;
-    const char* expected[] = {"PublicKeyOwnerId",       "PublicKeyIndex",         "PublicKeyExpDate",
-                              "HashAlgorithmIndicator", "PublicKeyAlgorithmIndicator", "PublicKeyModulusLength",
-                              "PublicKeyExponentLength", "PublicKeyModulus",      "PublicKeyExponent",
-                              "HashResult",             "FileName",               "ShowFileDialog"};
+    const char* expected[] = {"PublicKeyOwnerId",
+                              "PublicKeyIndex",
+                              "PublicKeyExpDate",
+                              "HashAlgorithmIndicator",
+                              "PublicKeyAlgorithmIndicator",
+                              "PublicKeyModulusLength",
+                              "PublicKeyExponentLength",
+                              "PublicKeyModulus",
+                              "PublicKeyExponent",
+                              "HashResult",
+                              "FileName",
+                              "ShowFileDialog"};
     ASSERT_EQ(meta.propertyCount() - meta.propertyOffset(), 12);
     for (int i = 0; i < 12; ++i) {
         const QMetaProperty property = meta.property(meta.propertyOffset() + i);
@@ -43,16 +51,21 @@ TEST(ZarnPublicKeyComponent, PublishedPropertiesInStreamingOrder) {
 
 TEST(ZarnPublicKeyComponent, SettersStoreValuesUnchanged) {
     TZarnPublicKey key;
-    key.SetPublicKeyModulus(" ab cd\xA0" "ef ");
-    EXPECT_EQ(key.GetPublicKeyModulus(), " ab cd\xA0" "ef ");
+    key.SetPublicKeyModulus(" ab cd\xA0"
+                            "ef ");
+    EXPECT_EQ(key.GetPublicKeyModulus(), " ab cd\xA0"
+                                         "ef ");
     key.SetPublicKeyIndex(300);
     EXPECT_EQ(key.GetPublicKeyIndex(), 300);
     key.SetPublicKeyIndex(-1);
     EXPECT_EQ(key.GetPublicKeyIndex(), -1);
     // Through the property system a byte travels as the character of the same code.
-    EXPECT_TRUE(key.setProperty("PublicKeyOwnerId", QString::fromLatin1("12\xA0" "34")));
-    EXPECT_EQ(key.GetPublicKeyOwnerId(), "12\xA0" "34");
-    EXPECT_EQ(key.property("PublicKeyModulus").toString(), QString::fromLatin1(" ab cd\xA0" "ef "));
+    EXPECT_TRUE(key.setProperty("PublicKeyOwnerId", QString::fromLatin1("12\xA0"
+                                                                        "34")));
+    EXPECT_EQ(key.GetPublicKeyOwnerId(), "12\xA0"
+                                         "34");
+    EXPECT_EQ(key.property("PublicKeyModulus").toString(), QString::fromLatin1(" ab cd\xA0"
+                                                                               "ef "));
     EXPECT_TRUE(key.setProperty("HashAlgorithmIndicator", 7));
     EXPECT_EQ(key.GetHashAlgorithmIndicator(), 7);
     EXPECT_TRUE(key.setProperty("ShowFileDialog", true));

@@ -32,11 +32,24 @@ struct AcceptedCase {
 
 TEST(Conversions, StrToIntAccepts) {
     const AcceptedCase cases[] = {
-        {"0", 0},           {"128", 128},         {"  42", 42},          {"+7", 7},
-        {"-5", -5},         {"007", 7},           {"$80", 128},          {"$ff", 255},
-        {"x1A", 26},        {"X1a", 26},          {"0x10", 16},          {"0X10", 16},
-        {"-$10", -16},      {" -0x7fffffff", -2147483647},               {"2147483647", 2147483647},
-        {"-2147483648", INT32_MIN},               {"$7FFFFFFF", 2147483647}, {"-$80000000", INT32_MIN},
+        {"0", 0},
+        {"128", 128},
+        {"  42", 42},
+        {"+7", 7},
+        {"-5", -5},
+        {"007", 7},
+        {"$80", 128},
+        {"$ff", 255},
+        {"x1A", 26},
+        {"X1a", 26},
+        {"0x10", 16},
+        {"0X10", 16},
+        {"-$10", -16},
+        {" -0x7fffffff", -2147483647},
+        {"2147483647", 2147483647},
+        {"-2147483648", INT32_MIN},
+        {"$7FFFFFFF", 2147483647},
+        {"-$80000000", INT32_MIN},
         {"0000000000000000000012", 12},
     };
     for (const AcceptedCase& c : cases) {
@@ -46,17 +59,38 @@ TEST(Conversions, StrToIntAccepts) {
 }
 
 TEST(Conversions, StrToIntRejectsWithTheGermanText) {
-    const char* rejected[] = {"",      " ",          "-",          "+",          "$",     "0x",   "x",
-                              "12 ",   "1 2",        "abc",        "12a",        "--1",   "+-1",  "\t12",
-                              "1.0",   "2147483648", "-2147483649", "$80000000", "0x1G",  "$-1", "99999999999999999999",
-                              "\xA0" "1"};
+    const char* rejected[] = {"",
+                              " ",
+                              "-",
+                              "+",
+                              "$",
+                              "0x",
+                              "x",
+                              "12 ",
+                              "1 2",
+                              "abc",
+                              "12a",
+                              "--1",
+                              "+-1",
+                              "\t12",
+                              "1.0",
+                              "2147483648",
+                              "-2147483649",
+                              "$80000000",
+                              "0x1G",
+                              "$-1",
+                              "99999999999999999999",
+                              "\xA0"
+                              "1"};
     for (const char* text : rejected) {
         SCOPED_TRACE(std::string("text: '") + text + "'");
         try {
             StrToInt(text);
             ADD_FAILURE() << "accepted";
         } catch (const EConvertError& error) {
-            EXPECT_EQ(error.Message(), std::string("'") + text + "' ist kein g\xFC" "ltiger Integerwert");
+            EXPECT_EQ(error.Message(), std::string("'") + text +
+                                           "' ist kein g\xFC"
+                                           "ltiger Integerwert");
         }
         std::int32_t value = 99;
         EXPECT_FALSE(TryStrToInt(text, value));
@@ -70,7 +104,9 @@ TEST(Conversions, RejectedTextIsQuotedWhole) {
         StrToInt(text);
         FAIL() << "accepted";
     } catch (const EConvertError& error) {
-        EXPECT_EQ(error.Message(), "'" + text + "' ist kein g\xFC" "ltiger Integerwert");
+        EXPECT_EQ(error.Message(), "'" + text +
+                                       "' ist kein g\xFC"
+                                       "ltiger Integerwert");
     }
 }
 

@@ -22,8 +22,10 @@ TEST(TextEncoding, RejectsWhatIsNotLatin1) {
 }
 
 TEST(TextEncoding, MessagesKeepUtf8AndConvertLatin1) {
-    EXPECT_EQ(MessageToUtf8("File /tmp/\xC3\xBC.key does not exist"), "File /tmp/\xC3\xBC.key does not exist");
-    EXPECT_EQ(MessageToUtf8("'a' ist kein g\xFCltiger Integerwert"), "'a' ist kein g\xC3\xBCltiger Integerwert");
+    EXPECT_EQ(MessageToUtf8("File /tmp/\xC3\xBC.key does not exist"),
+              "File /tmp/\xC3\xBC.key does not exist");
+    EXPECT_EQ(MessageToUtf8("'a' ist kein g\xFCltiger Integerwert"),
+              "'a' ist kein g\xC3\xBCltiger Integerwert");
 }
 
 } // namespace

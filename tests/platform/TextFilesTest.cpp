@@ -1,17 +1,17 @@
-#include "platform/Errors.h"
 #include "platform/TextFiles.h"
+#include "platform/Errors.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-#include <filesystem>
 
 namespace zarn {
 namespace {
@@ -60,13 +60,20 @@ TEST(TextFiles, LineRules) {
         {"AB", {"AB"}},
         {"AB\nCD\n", {"AB", "CD"}},
         {"AB\r\nCD\r\n", {"AB", "CD"}},
-        {"A\rB\nC", {"AB", "C"}},              // a lone CR is dropped and does not end the line
+        {"A\rB\nC", {"AB", "C"}}, // a lone CR is dropped and does not end the line
         {"AB\r", {"AB"}},
         {"\r\n\r\nX", {"", "", "X"}},
-        {"AB\x1A" "CD\nEF\n", {"AB", "EF"}},   // Ctrl-Z ends its line
-        {"AB\n\x1A" "CD\nEF\n", {"AB"}},       // and at a line's start ends the file
-        {"\x1A" "AB\n", {}},
-        {std::string("\xA0\xFF\x80\x00 x\n", 6), {std::string("\xA0\xFF\x80\x00 x", 6)}}, // bytes pass unchanged
+        {"AB\x1A"
+         "CD\nEF\n",
+         {"AB", "EF"}}, // Ctrl-Z ends its line
+        {"AB\n\x1A"
+         "CD\nEF\n",
+         {"AB"}}, // and at a line's start ends the file
+        {"\x1A"
+         "AB\n",
+         {}},
+        {std::string("\xA0\xFF\x80\x00 x\n", 6),
+         {std::string("\xA0\xFF\x80\x00 x", 6)}}, // bytes pass unchanged
     };
     TTemporaryFolder folder;
     for (const Case& c : cases) {

@@ -19,9 +19,13 @@ std::uint64_t TestSeed() {
     return seed;
 }
 
-std::string SeedTrace() { return "ZARN_TEST_SEED=" + std::to_string(TestSeed()); }
+std::string SeedTrace() {
+    return "ZARN_TEST_SEED=" + std::to_string(TestSeed());
+}
 
-std::mt19937_64 SeededGenerator(std::uint64_t salt) { return std::mt19937_64(TestSeed() * 0x9E3779B97F4A7C15ULL + salt); }
+std::mt19937_64 SeededGenerator(std::uint64_t salt) {
+    return std::mt19937_64(TestSeed() * 0x9E3779B97F4A7C15ULL + salt);
+}
 
 std::string RandomBytes(std::mt19937_64& generator, std::size_t count) {
     std::string bytes(count, '\0');
@@ -43,12 +47,14 @@ TTemporaryFolder::~TTemporaryFolder() {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(m_path, ignored))
         std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
                                      std::filesystem::perm_options::add, ignored);
-    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
-                                 ignored);
+    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
     std::filesystem::remove_all(m_path, ignored);
 }
 
-std::string TTemporaryFolder::File(const std::string& name) const { return m_path + "/" + name; }
+std::string TTemporaryFolder::File(const std::string& name) const {
+    return m_path + "/" + name;
+}
 
 void WriteFile(const std::string& fileName, const std::string& content) {
     std::ofstream out(fileName, std::ios::binary | std::ios::trunc);

@@ -54,7 +54,8 @@ TEST_F(WindowFileFaults, UnreadableImportsReachTheErrorBoxAndChangeNothing) {
     }
     boxes.Shown.clear();
     ImportRecord("again.key", record.WithHash());
-    EXPECT_EQ(boxes.Shown, (std::vector<TShown>{{TRecordedMessageBoxes::mbMessage, "Import successfully completed!"}}));
+    EXPECT_EQ(boxes.Shown,
+              (std::vector<TShown>{{TRecordedMessageBoxes::mbMessage, "Import successfully completed!"}}));
 }
 
 TEST_F(WindowFileFaults, ExportOntoAFullDiskKeepsTheOldFile) {
