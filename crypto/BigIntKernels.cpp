@@ -119,6 +119,46 @@ void SettleFullDigits(Digit* r, std::size_t columns) {
     }
 }
 
+// The entry points of one instruction set, compiled for it around its MultiplyBody and SquareBody:
+// the general column products, and the exponentiation's products, where T > 0 fixes the digit count
+// in the code and T = 0 takes it from t.
+#define ZARN_DIGIT_KERNEL_ENTRY_POINTS(TARGET)                                                               \
+    template <bool Settle>                                                                                   \
+    TARGET void MultiplyColumns(const Digit* a, std::size_t na, const Digit* b, std::size_t nb,              \
+                                std::size_t columns, const Digit* addend, Digit* r) {                        \
+        MultiplyBody<Settle>(a, na, b, nb, columns, addend, r);                                              \
+    }                                                                                                        \
+    TARGET void SquareColumns(const Digit* a, std::size_t n, Digit* r) {                                     \
+        SquareBody(a, n, r);                                                                                 \
+    }                                                                                                        \
+    template <std::size_t T>                                                                                 \
+    TARGET void Product(const Digit* a, const Digit* b, std::size_t t, Digit* r) {                           \
+        const std::size_t n = T != 0 ? T : t;                                                                \
+        MultiplyBody<true>(a, n, b, n, 2 * n, nullptr, r);                                                   \
+    }                                                                                                        \
+    template <std::size_t T>                                                                                 \
+    TARGET void LowProduct(const Digit* a, const Digit* b, std::size_t t, Digit* r) {                        \
+        const std::size_t n = T != 0 ? T : t;                                                                \
+        MultiplyBody<true>(a, n, b, n, n, nullptr, r);                                                       \
+    }                                                                                                        \
+    template <std::size_t T>                                                                                 \
+    TARGET void ProductPlus(const Digit* a, const Digit* b, std::size_t t, const Digit* addend, Digit* r) {  \
+        const std::size_t n = T != 0 ? T : t;                                                                \
+        MultiplyBody<false>(a, n, b, n, 2 * n + 1, addend, r);                                               \
+    }                                                                                                        \
+    template <std::size_t T>                                                                                 \
+    TARGET void Square(const Digit* a, std::size_t t, Digit* r) {                                            \
+        SquareBody(a, T != 0 ? T : t, r);                                                                    \
+    }                                                                                                        \
+    template <std::size_t... T>                                                                              \
+    TMontgomeryKernels MontgomeryKernels(std::size_t t, std::index_sequence<T...>) {                         \
+        static constexpr TMontgomeryKernels fixed[] = {                                                      \
+            {Product<T + 1>, LowProduct<T + 1>, ProductPlus<T + 1>, Square<T + 1>}...};                      \
+        if (t >= 1 && t <= sizeof...(T))                                                                     \
+            return fixed[t - 1];                                                                             \
+        return {Product<0>, LowProduct<0>, ProductPlus<0>, Square<0>};                                       \
+    }
+
 namespace avx2 {
 
 ZARN_AVX2 __attribute__((always_inline)) inline __m256i DigitMask() {
@@ -261,48 +301,7 @@ ZARN_AVX2 __attribute__((always_inline)) inline void SquareBody(const Digit* a, 
     carrier.Finish(r, 2 * n, true);
 }
 
-template <bool Settle>
-ZARN_AVX2 void MultiplyColumns(const Digit* a, std::size_t na, const Digit* b, std::size_t nb,
-                               std::size_t columns, const Digit* addend, Digit* r) {
-    MultiplyBody<Settle>(a, na, b, nb, columns, addend, r);
-}
-
-ZARN_AVX2 void SquareColumns(const Digit* a, std::size_t n, Digit* r) {
-    SquareBody(a, n, r);
-}
-
-// The exponentiation's products; T > 0 fixes the digit count in the code, T = 0 takes it from t.
-template <std::size_t T>
-ZARN_AVX2 void Product(const Digit* a, const Digit* b, std::size_t t, Digit* r) {
-    const std::size_t n = T != 0 ? T : t;
-    MultiplyBody<true>(a, n, b, n, 2 * n, nullptr, r);
-}
-
-template <std::size_t T>
-ZARN_AVX2 void LowProduct(const Digit* a, const Digit* b, std::size_t t, Digit* r) {
-    const std::size_t n = T != 0 ? T : t;
-    MultiplyBody<true>(a, n, b, n, n, nullptr, r);
-}
-
-template <std::size_t T>
-ZARN_AVX2 void ProductPlus(const Digit* a, const Digit* b, std::size_t t, const Digit* addend, Digit* r) {
-    const std::size_t n = T != 0 ? T : t;
-    MultiplyBody<false>(a, n, b, n, 2 * n + 1, addend, r);
-}
-
-template <std::size_t T>
-ZARN_AVX2 void Square(const Digit* a, std::size_t t, Digit* r) {
-    SquareBody(a, T != 0 ? T : t, r);
-}
-
-template <std::size_t... T>
-TMontgomeryKernels MontgomeryKernels(std::size_t t, std::index_sequence<T...>) {
-    static constexpr TMontgomeryKernels fixed[] = {
-        {Product<T + 1>, LowProduct<T + 1>, ProductPlus<T + 1>, Square<T + 1>}...};
-    if (t >= 1 && t <= sizeof...(T))
-        return fixed[t - 1];
-    return {Product<0>, LowProduct<0>, ProductPlus<0>, Square<0>};
-}
+ZARN_DIGIT_KERNEL_ENTRY_POINTS(ZARN_AVX2)
 
 } // namespace avx2
 
@@ -487,48 +486,7 @@ ZARN_AVX512 __attribute__((always_inline)) inline void SquareBody(const Digit* a
     carrier.Finish(r, 2 * n, true);
 }
 
-template <bool Settle>
-ZARN_AVX512 void MultiplyColumns(const Digit* a, std::size_t na, const Digit* b, std::size_t nb,
-                                 std::size_t columns, const Digit* addend, Digit* r) {
-    MultiplyBody<Settle>(a, na, b, nb, columns, addend, r);
-}
-
-ZARN_AVX512 void SquareColumns(const Digit* a, std::size_t n, Digit* r) {
-    SquareBody(a, n, r);
-}
-
-// The exponentiation's products; T > 0 fixes the digit count in the code, T = 0 takes it from t.
-template <std::size_t T>
-ZARN_AVX512 void Product(const Digit* a, const Digit* b, std::size_t t, Digit* r) {
-    const std::size_t n = T != 0 ? T : t;
-    MultiplyBody<true>(a, n, b, n, 2 * n, nullptr, r);
-}
-
-template <std::size_t T>
-ZARN_AVX512 void LowProduct(const Digit* a, const Digit* b, std::size_t t, Digit* r) {
-    const std::size_t n = T != 0 ? T : t;
-    MultiplyBody<true>(a, n, b, n, n, nullptr, r);
-}
-
-template <std::size_t T>
-ZARN_AVX512 void ProductPlus(const Digit* a, const Digit* b, std::size_t t, const Digit* addend, Digit* r) {
-    const std::size_t n = T != 0 ? T : t;
-    MultiplyBody<false>(a, n, b, n, 2 * n + 1, addend, r);
-}
-
-template <std::size_t T>
-ZARN_AVX512 void Square(const Digit* a, std::size_t t, Digit* r) {
-    SquareBody(a, T != 0 ? T : t, r);
-}
-
-template <std::size_t... T>
-TMontgomeryKernels MontgomeryKernels(std::size_t t, std::index_sequence<T...>) {
-    static constexpr TMontgomeryKernels fixed[] = {
-        {Product<T + 1>, LowProduct<T + 1>, ProductPlus<T + 1>, Square<T + 1>}...};
-    if (t >= 1 && t <= sizeof...(T))
-        return fixed[t - 1];
-    return {Product<0>, LowProduct<0>, ProductPlus<0>, Square<0>};
-}
+ZARN_DIGIT_KERNEL_ENTRY_POINTS(ZARN_AVX512)
 
 } // namespace avx512
 
