@@ -25,6 +25,7 @@
 #include "crypto/RsaKeyGeneration.h"
 #include "encoding/STRStringUnit.h"
 #include "encoding/UTHHexUtilities.h"
+#include "tests/support/Gmp.h"
 
 #include <gmp.h>
 
@@ -115,18 +116,7 @@ private:
 
 // ---- The same algorithm on GMP ----
 
-class TMpz {
-public:
-    TMpz() { mpz_init(m_value); }
-    ~TMpz() { mpz_clear(m_value); }
-    TMpz(const TMpz&) = delete;
-    TMpz& operator=(const TMpz&) = delete;
-    operator mpz_ptr() { return m_value; }
-    operator mpz_srcptr() const { return m_value; }
-
-private:
-    mpz_t m_value;
-};
+using zarn::test::TGmp;
 
 // Function forms of GMP's macros, which need a plain pointer.
 bool IsEven(mpz_srcptr value) {
@@ -146,8 +136,8 @@ bool GmpTrialDivision(mpz_srcptr n) {
 }
 
 bool GmpRoundPasses(unsigned long base, mpz_srcptr n, mpz_srcptr n1, mpz_srcptr m, long s) {
-    TMpz y;
-    TMpz b;
+    TGmp y;
+    TGmp b;
     mpz_set_ui(b, base);
     mpz_powm(y, b, m, n);
     if (IsOne(y) || mpz_cmp(y, n1) == 0)
@@ -165,8 +155,8 @@ bool GmpRoundPasses(unsigned long base, mpz_srcptr n, mpz_srcptr n1, mpz_srcptr 
 
 bool GmpMillerRabin(mpz_srcptr n, int rounds) {
     zarn::SeedRandomFromClock();
-    TMpz n1;
-    TMpz m;
+    TGmp n1;
+    TGmp m;
     mpz_sub_ui(n1, n, 1);
     mpz_set(m, n1);
     long s = 0;
@@ -207,7 +197,7 @@ std::string GmpRun(std::int32_t L, TCandidateSource& candidates, TBenchHost& hos
     const std::function<void()> pump = [&host] { host.Pump(); };
     const std::int64_t tp = L / 2;
     const std::int64_t tq = L / 2 - 1;
-    TMpz p, q, n, phi, pMinus1, qMinus1, e, g, d;
+    TGmp p, q, n, phi, pMinus1, qMinus1, e, g, d;
 
     std::string digits;
     for (std::int64_t k = 0; k < tp - 1; ++k)
@@ -326,7 +316,7 @@ std::vector<std::string> OddNumbers(int count) {
     gmp_randinit_mt(state);
     gmp_randseed_ui(state, 512);
     std::vector<std::string> numbers;
-    TMpz n;
+    TGmp n;
     for (int k = 0; k < count; ++k) {
         mpz_urandomb(n, state, 512);
         mpz_setbit(n, 511);
@@ -338,7 +328,7 @@ std::vector<std::string> OddNumbers(int count) {
 }
 
 std::string Prime512() {
-    TMpz n;
+    TGmp n;
     mpz_ui_pow_ui(n, 2, 511);
     mpz_add_ui(n, n, 0x1234567);
     mpz_nextprime(n, n);
@@ -348,7 +338,7 @@ std::string Prime512() {
 void TrialDivision(benchmark::State& state, bool ours) {
     const std::vector<std::string> texts = OddNumbers(256);
     std::vector<zarn::TBigInt> numbers(texts.size());
-    std::vector<TMpz> gmpNumbers(texts.size());
+    std::vector<TGmp> gmpNumbers(texts.size());
     for (std::size_t k = 0; k < texts.size(); ++k) {
         zarn::BigIntFromDecimal(texts[k], numbers[k]);
         mpz_set_str(gmpNumbers[k], texts[k].c_str(), 10);
@@ -366,7 +356,7 @@ void TrialDivision(benchmark::State& state, bool ours) {
 void MillerRabin(benchmark::State& state, bool ours) {
     zarn::TBigInt prime;
     zarn::BigIntFromDecimal(Prime512(), prime);
-    TMpz gmpPrime;
+    TGmp gmpPrime;
     mpz_set_str(gmpPrime, Prime512().c_str(), 10);
     for (auto _ : state) {
         const bool passes = ours ? zarn::BigIntMillerRabin(prime, 4) : GmpMillerRabin(gmpPrime, 4);

@@ -3,6 +3,7 @@
 // must raise their errors, not crash or hang.
 #include "crypto/BigInt.h"
 #include "platform/Errors.h"
+#include "tests/support/Gmp.h"
 
 #include <gmp.h>
 
@@ -22,20 +23,7 @@ void Check(bool condition, const char* what) {
     }
 }
 
-class TMpz {
-public:
-    TMpz() { mpz_init(m_value); }
-    ~TMpz() { mpz_clear(m_value); }
-    TMpz(const TMpz&) = delete;
-    TMpz& operator=(const TMpz&) = delete;
-    mpz_ptr get() { return m_value; }
-    operator mpz_ptr() { return m_value; }
-    // For GMP's macros (mpz_sgn, mpz_cmp_ui), which read the fields through ->.
-    mpz_ptr operator->() { return m_value; }
-
-private:
-    mpz_t m_value;
-};
+using test::TGmp;
 
 void CheckNormalForm(const TBigInt& x) {
     Check(x.Positive <= 1, "sign flag is 0 or 1");
@@ -60,7 +48,7 @@ void ToMpz(const TBigInt& x, mpz_ptr out) {
 }
 
 bool Equals(const TBigInt& x, mpz_ptr expected) {
-    TMpz value;
+    TGmp value;
     ToMpz(x, value);
     return mpz_cmpabs(value, expected) == 0 &&
            (mpz_sgn(expected) == 0 || (mpz_sgn(expected) < 0) == (x.Positive == 0));
@@ -89,15 +77,6 @@ void FromBytesChecked(const std::string& bytes, bool negative, TBigInt& x, mpz_p
     }
 }
 
-std::string MpzText(mpz_ptr value, int base) {
-    char* text = mpz_get_str(nullptr, base, value);
-    std::string result = text;
-    void (*release)(void*, std::size_t) = nullptr;
-    mp_get_memory_functions(nullptr, nullptr, &release);
-    release(text, result.size() + 1);
-    return result;
-}
-
 template <typename F>
 bool Raises(F call) {
     try {
@@ -116,7 +95,7 @@ void CheckDivision(const TBigInt& a, const TBigInt& b, mpz_ptr av, mpz_ptr bv) {
         return;
     }
     BigIntDivMod(a, b, q, r);
-    TMpz expectedR, expectedQ, absB;
+    TGmp expectedR, expectedQ, absB;
     mpz_abs(absB, bv);
     mpz_mod(expectedR, av, absB);
     mpz_sub(expectedQ, av, expectedR);
@@ -130,7 +109,7 @@ void CheckDivision(const TBigInt& a, const TBigInt& b, mpz_ptr av, mpz_ptr bv) {
 }
 
 void CheckSmall(TBigInt a, mpz_ptr av, std::uint64_t d) {
-    TMpz absA;
+    TGmp absA;
     mpz_abs(absA, av);
     if (d == 0) {
         Check(Raises([&] { BigIntModSmall(a, 0); }), "ModSmall by zero raises");
@@ -143,7 +122,7 @@ void CheckSmall(TBigInt a, mpz_ptr av, std::uint64_t d) {
     Check(BigIntDivModSmall(a, static_cast<std::int64_t>(d)) == expected, "DivModSmall remainder");
     mpz_fdiv_q_ui(absA, absA, d);
     Check(a.Positive == flag, "DivModSmall keeps the flag");
-    TMpz value;
+    TGmp value;
     ToMpz(a, value);
     Check(mpz_cmpabs(value, absA) == 0, "DivModSmall quotient");
     if (d < 0x80000000u && mpz_sgn(absA) != 0) {
@@ -162,7 +141,7 @@ void CheckModular(const TBigInt& a, const TBigInt& b, const TBigInt& n, mpz_ptr 
         return;
     }
     BigIntPowerMod(a, b, n, p);
-    TMpz expected, absE;
+    TGmp expected, absE;
     mpz_abs(absE, bv);
     mpz_powm(expected, av, absE, nv);
     Check(Equals(p, expected), "PowerMod");
@@ -195,7 +174,7 @@ void CheckModular(const TBigInt& a, const TBigInt& b, const TBigInt& n, mpz_ptr 
 
 void CheckArithmetic(const TBigInt& a, const TBigInt& b, mpz_ptr av, mpz_ptr bv) {
     TBigInt r;
-    TMpz expected;
+    TGmp expected;
     BigIntAdd(a, b, r);
     mpz_add(expected, av, bv);
     Check(Equals(r, expected), "Add");
@@ -217,7 +196,7 @@ void CheckArithmetic(const TBigInt& a, const TBigInt& b, mpz_ptr av, mpz_ptr bv)
     BigIntHalve(h);
     mpz_abs(expected, av);
     mpz_fdiv_q_2exp(expected, expected, 1);
-    TMpz value;
+    TGmp value;
     ToMpz(h, value);
     Check(mpz_cmpabs(value, expected) == 0 && h.Positive == a.Positive, "Halve");
     BigIntCopy(a, h);
@@ -245,7 +224,7 @@ void CheckArithmetic(const TBigInt& a, const TBigInt& b, mpz_ptr av, mpz_ptr bv)
     }
     mpz_abs(expected, av);
     const std::string bits = BigIntToBinary(a);
-    Check(bits == MpzText(expected, 2), "BigIntToBinary");
+    Check(bits == expected.Text(2), "BigIntToBinary");
     BigIntFromBinary(bits, h);
     Check(Equals(h, expected) && h.Positive == 1, "BigIntFromBinary");
 }
@@ -270,11 +249,11 @@ void CheckDecimal(const std::string& text) {
         Check(!valid, "BigIntFromDecimal rejects only malformed text");
         return;
     }
-    TMpz expected;
+    TGmp expected;
     mpz_set_str(expected, rest.c_str(), 10);
     if (negative)
         mpz_neg(expected, expected);
-    TMpz value;
+    TGmp value;
     ToMpz(x, value);
     Check(mpz_cmpabs(value, expected) == 0 && x.Positive == (negative ? 0 : 1), "BigIntFromDecimal value");
 }
@@ -296,7 +275,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         small = (small << 8) | *data;
 
     TBigInt a, b, n;
-    TMpz av, bv, nv;
+    TGmp av, bv, nv;
     FromBytesChecked(aBytes, (flags & 1) != 0, a, av);
     FromBytesChecked(bBytes, (flags & 2) != 0, b, bv);
     FromBytesChecked(nBytes, false, n, nv);

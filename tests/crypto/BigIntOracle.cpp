@@ -14,18 +14,6 @@ constexpr std::size_t kNails = 33;
 
 } // namespace
 
-std::string TGmp::Hex() const {
-    std::vector<char> text(mpz_sizeinbase(m_value, 16) + 2);
-    mpz_get_str(text.data(), -16, m_value);
-    return text.data();
-}
-
-std::string TGmp::Decimal() const {
-    std::vector<char> text(mpz_sizeinbase(m_value, 10) + 2);
-    mpz_get_str(text.data(), 10, m_value);
-    return text.data();
-}
-
 TGmp PowerOfTwo(unsigned long exponent, long offset) {
     TGmp value;
     mpz_setbit(value.get(), exponent);

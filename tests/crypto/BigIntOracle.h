@@ -4,6 +4,7 @@
 #pragma once
 
 #include "crypto/BigInt.h"
+#include "tests/support/Gmp.h"
 
 #include <gmp.h>
 #include <gtest/gtest.h>
@@ -13,29 +14,7 @@
 
 namespace zarn::test::bigint {
 
-// An owning GMP integer.
-class TGmp {
-public:
-    TGmp() { mpz_init(m_value); }
-    explicit TGmp(long value) { mpz_init_set_si(m_value, value); }
-    explicit TGmp(const std::string& decimal) { mpz_init_set_str(m_value, decimal.c_str(), 10); }
-    TGmp(const TGmp& other) { mpz_init_set(m_value, other.m_value); }
-    TGmp& operator=(const TGmp& other) {
-        mpz_set(m_value, other.m_value);
-        return *this;
-    }
-    ~TGmp() { mpz_clear(m_value); }
-
-    mpz_ptr get() { return m_value; }
-    mpz_srcptr get() const { return m_value; }
-    std::string Hex() const;     // upper case, "-" in front of a negative value
-    std::string Decimal() const; // for failure messages
-    std::size_t Bits() const { return mpz_sizeinbase(m_value, 2); }
-    bool operator==(const TGmp& other) const { return mpz_cmp(m_value, other.m_value) == 0; }
-
-private:
-    mpz_t m_value;
-};
+using test::TGmp;
 
 // 2^exponent + offset.
 TGmp PowerOfTwo(unsigned long exponent, long offset = 0);
