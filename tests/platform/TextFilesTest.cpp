@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sys/resource.h>
@@ -219,21 +218,15 @@ TEST(TextFiles, FullDiskLeavesTheOldFileAsItWas) {
     const std::string fileName = folder.File("keep.key");
     const std::string old = "old key line\r\n";
     WriteFile(fileName, old);
-    // A file-size limit makes every write beyond 8 bytes fail as on a full disk.
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 8;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     std::string message;
-    try {
-        WriteTextFileLine(fileName, std::string(4096, 'A'));
-    } catch (const EInOutError& error) {
-        message = error.Message();
+    {
+        const test::TFileSizeLimit fullDisk(8); // every write beyond 8 bytes fails
+        try {
+            WriteTextFileLine(fileName, std::string(4096, 'A'));
+        } catch (const EInOutError& error) {
+            message = error.Message();
+        }
     }
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
     EXPECT_NE(message.find(fileName), std::string::npos) << message;
     EXPECT_NE(message.find("File too large"), std::string::npos) << message;
     EXPECT_EQ(ReadFile(fileName), old);

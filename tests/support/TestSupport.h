@@ -46,6 +46,21 @@ std::string ReadFile(const std::string& fileName);
 // which root could otherwise read and write.
 int RunUnprivileged(const std::function<int()>& action);
 
+// While it lives, files of this process cannot grow beyond `bytes` (RLIMIT_FSIZE), and a write
+// beyond that fails with EFBIG ("File too large") as on a full disk instead of ending the process
+// with SIGXFSZ. The limit and the signal's handler are restored on destruction.
+class TFileSizeLimit {
+public:
+    explicit TFileSizeLimit(unsigned long bytes);
+    ~TFileSizeLimit();
+    TFileSizeLimit(const TFileSizeLimit&) = delete;
+    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+
+private:
+    unsigned long m_savedCurrent = 0;
+    void (*m_savedHandler)(int) = nullptr;
+};
+
 // Hex text of bytes, upper case, for failure messages.
 std::string Hex(const std::string& bytes);
 

@@ -6,9 +6,6 @@
 #include "platform/Errors.h"
 #include "platform/TextFiles.h"
 
-#include <csignal>
-#include <sys/resource.h>
-
 namespace zarn::test {
 namespace {
 
@@ -65,17 +62,11 @@ TEST_F(WindowFileFaults, ExportOntoAFullDiskKeepsTheOldFile) {
     Type("Edit8", QString(QByteArray(200, 'C')));
     boxes.Shown.clear();
 
-    // A file-size limit makes the write fail as on a full disk.
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 16;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    dialogs.Choose(path);
-    Click("Button2");
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
+    {
+        const TFileSizeLimit fullDisk(16); // the write fails as on a full disk
+        dialogs.Choose(path);
+        Click("Button2");
+    }
 
     ASSERT_EQ(boxes.Shown.size(), 1u);
     EXPECT_EQ(boxes.Shown[0].Kind, TRecordedMessageBoxes::mbError);
