@@ -2,6 +2,7 @@
 // message, no property beyond the failing field changes, and a record that imports with status 0
 // exports and imports again to the same properties.
 #include "keyrecord/ZarnPublicKey.h"
+#include "platform/FileDialogs.h"
 #include "tests/keyrecord/KeyFileFixtures.h"
 
 #include <QVariant>
@@ -62,16 +63,6 @@ const std::map<std::string, TOutcome>& Outcomes() {
     return outcomes;
 }
 
-class TAnswer : public zarn::IFileDialogs {
-public:
-    explicit TAnswer(std::string path) : m_path(std::move(path)) {}
-    std::optional<std::string> ExecuteOpenDialog(const std::string&) override { return m_path; }
-    std::optional<std::string> ExecuteSaveDialog(const std::string&, bool) override { return m_path; }
-
-private:
-    std::string m_path;
-};
-
 void CheckRoundTrip(const TZarnPublicKey& imported) {
     TZarnPublicKey copy;
     for (const char* name :
@@ -79,8 +70,9 @@ void CheckRoundTrip(const TZarnPublicKey& imported) {
           "PublicKeyAlgorithmIndicator", "PublicKeyModulusLength", "PublicKeyExponentLength",
           "PublicKeyModulus", "PublicKeyExponent"})
         copy.setProperty(name, imported.property(name));
-    TAnswer answer(Folder() + "/out.key");
-    copy.SetFileDialogs(&answer);
+    zarn::TScriptedFileDialogs dialogs;
+    dialogs.Choose(Folder() + "/out.key");
+    copy.SetFileDialogs(&dialogs);
     std::string message;
     Check(copy.ExportKey(message) == 0, "export of an imported record");
     TZarnPublicKey back;
