@@ -202,6 +202,11 @@ std::int64_t DecimalChunksDivSmall(TBigInt& Chunks, std::int64_t d);
 // The Montgomery radix of an odd N > 1 as described above: R, t and mask.
 void MontgomeryRadix(const TBigInt& N, TBigInt& R, std::int64_t& t, std::int64_t& mask);
 
+// N' = R - (N^(-1) mod R) for an odd N and its radix R, t and mask from MontgomeryRadix: the inverse is
+// lifted by Newton's step from two digits to t, which gives the value the extended Euclidean algorithm
+// gives without its divisions.
+void MontgomeryNPrime(const TBigInt& N, const TBigInt& R, std::int64_t t, std::int64_t mask, TBigInt& NPrime);
+
 // The forms of the digit kernels behind multiplication, squaring and the exponentiation. All give the
 // same digits; the fastest one the processor offers is used unless another is chosen.
 enum class TDigitKernels { Portable, Avx2, Avx512 };

@@ -279,6 +279,66 @@ void MontgomeryRadix(const TBigInt& N, TBigInt& R, std::int64_t& t, std::int64_t
     R = std::move(radix);
 }
 
+namespace {
+
+// N^(-1) mod 2^62 for odd n: each step x(2 - n x) doubles the bits that are right, starting from the 5 of
+// (3 n) xor 2.
+std::uint64_t InverseOfLowDigits(std::uint64_t n) {
+    std::uint64_t x = (3 * n) ^ 2;
+    for (int step = 0; step < 4; ++step)
+        x *= 2 - n * x;
+    return x & ((std::uint64_t{1} << 62) - 1);
+}
+
+// x = x - y mod 2^(31 n), digit by digit with a borrow.
+void SubtractWrapping(Digit* x, const Digit* y, std::size_t n) {
+    Digit borrow = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const Digit v = x[i] - y[i] - borrow;
+        borrow = v < 0 ? 1 : 0;
+        x[i] = v + (borrow << kDigitBits);
+    }
+}
+
+} // namespace
+
+void MontgomeryNPrime(const TBigInt& N, const TBigInt& R, std::int64_t t, std::int64_t mask,
+                      TBigInt& NPrime) {
+    CheckValue(N, "MontgomeryNPrime");
+    const bool odd = (N.Digits[1] & 1) != 0;
+    ZARN_ASSERT(odd && t >= 1 && Count(N) <= static_cast<std::size_t>(t), "MontgomeryNPrime: N must be odd.",
+                kSourceName);
+    // The inverse of N modulo 2^(31 k), lifted from k = 2 digits to t by Newton's step: with
+    // e = N x = 1 + h mod 2^(31 2k), where h is a multiple of 2^(31 k), x - x h is the inverse modulo
+    // 2^(31 2k). Below digit k, x h is zero, so only the new digits change.
+    const auto digits = static_cast<std::size_t>(t);
+    const std::size_t width = std::max<std::size_t>(digits, 2);
+    TPaddedDigits inverse, error;
+    Digit* x = inverse.Zeroed(width);
+    Digit* h = error.Zeroed(width);
+    std::vector<Digit> product(width, 0);
+    const std::uint64_t low =
+        InverseOfLowDigits(static_cast<std::uint64_t>(N.Digits[1]) |
+                           (Count(N) > 1 ? static_cast<std::uint64_t>(N.Digits[2]) << kDigitBits : 0));
+    x[0] = static_cast<Digit>(low & kDigitMask);
+    x[1] = static_cast<Digit>(low >> kDigitBits);
+    for (std::size_t k = 2; k < digits; k *= 2) {
+        const std::size_t next = std::min(2 * k, digits);
+        MultiplyColumns(DigitsOf(N), std::min(Count(N), next), x, k, next, nullptr, h);
+        h[0] = 0; // e = 1 + h
+        MultiplyColumns(h, next, x, k, next, nullptr, product.data());
+        SubtractWrapping(x, product.data(), next);
+        std::fill(h, h + next, 0);
+    }
+    // The inverse modulo R keeps the bits below the radix; N' = R - N^(-1) mod R.
+    TBigInt lowPart;
+    Resize(lowPart, digits);
+    std::copy(x, x + digits, DigitsOf(lowPart));
+    lowPart.Digits[digits] &= mask;
+    Normalize(lowPart);
+    BigIntSubtract(R, lowPart, NPrime);
+}
+
 } // namespace detail
 
 namespace {
@@ -436,13 +496,13 @@ private:
 
 void PowerMod(const TBigInt& Base, const TBigInt& E, const TBigInt& N, TBigInt& P) {
     const std::string bits = BigIntToBinary(E);
-    TBigInt R, inverse, NPrime, one, X;
+    TBigInt R, NPrime, one, X;
     std::int64_t t = 0;
     std::int64_t mask = 0;
     detail::MontgomeryRadix(N, R, t, mask);
-    InverseOfNonNegative(N, R, inverse); // odd N and a power of two are coprime
-    BigIntSubtract(R, inverse, NPrime);
-    BigIntMod(R, N, one);
+    detail::MontgomeryNPrime(N, R, t, mask, NPrime);
+    // R / 2 <= N < R, so R mod N is R - N.
+    BigIntSubtract(R, N, one);
     BigIntMultiplyMod(Base, one, N, X);
 
     TMontgomeryLoop loop(N, NPrime, static_cast<std::size_t>(t), static_cast<std::uint64_t>(mask));

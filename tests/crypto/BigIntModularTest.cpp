@@ -113,6 +113,29 @@ struct TMontgomery {
     std::int64_t t, mask;
 };
 
+// N' from the lifted inverse against GMP's inverse, and against our own extended Euclid, on odd moduli
+// of every bit length up to 70 digits (the lifting steps end at every place within a digit) and in
+// the shapes TOperands makes (runs of ones and zeros).
+TEST(BigIntMontgomery, NPrimeAgreesWithGmpAndTheExtendedEuclid) {
+    SCOPED_TRACE(test::SeedTrace());
+    TOperands operands(24);
+    for (unsigned long bits = 2; bits <= 31 * 70; bits += bits < 200 ? 1 : 7) {
+        TGmp modulus = operands.WithBits(bits);
+        mpz_setbit(modulus.get(), 0);
+        SCOPED_TRACE("N = 0x" + modulus.Hex());
+        const TMontgomery m(modulus);
+        const TBigInt N = RecordOf(modulus);
+        TBigInt R, NPrime, inverse;
+        std::int64_t t = 0, mask = 0;
+        detail::MontgomeryRadix(N, R, t, mask);
+        detail::MontgomeryNPrime(N, R, t, mask, NPrime);
+        ASSERT_TRUE(Holds(NPrime, m.nPrime, 1));
+        BigIntModInverse(N, R, inverse);
+        BigIntSubtract(R, inverse, inverse);
+        ASSERT_EQ(NPrime.Digits, inverse.Digits);
+    }
+}
+
 TEST(BigIntMontgomery, LowPartAndMultiplyLowAgreeWithGmp) {
     SCOPED_TRACE(test::SeedTrace());
     TOperands operands(20);
