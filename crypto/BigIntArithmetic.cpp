@@ -15,8 +15,6 @@ namespace {
 
 const char* const kSourceName = "Common\\BigInt";
 
-__extension__ typedef unsigned __int128 UInt128;
-
 inline std::uint64_t U(Digit d) {
     return static_cast<std::uint64_t>(d);
 }

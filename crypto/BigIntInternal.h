@@ -12,6 +12,8 @@ namespace zarn::bigint {
 
 using Digit = std::int64_t;
 
+__extension__ typedef unsigned __int128 UInt128;
+
 inline constexpr int kDigitBits = 31;
 inline constexpr std::uint64_t kDigitMask = 0x7FFFFFFF;
 inline constexpr std::uint64_t kBase = 0x80000000;

@@ -1,5 +1,6 @@
 #include "crypto/BigIntPrimality.h"
 
+#include "crypto/BigIntInternal.h"
 #include "crypto/RandomGenerator.h"
 #include "platform/Errors.h"
 
@@ -31,6 +32,65 @@ constexpr std::array<std::int32_t, 1228> MakeSmallPrimes() {
     if (count != table.size())
         throw "fewer odd primes below 10000 than table entries";
     return table;
+}
+
+constexpr std::array<std::int32_t, 1228> kSmallPrimes = MakeSmallPrimes();
+
+// The remainder by a table prime without a division. Digits are taken in blocks of kBlockDigits from
+// the least significant end; a block's value mod p is the sum of its digits times the powers
+// 2^(31 i) mod p of their positions, and the blocks are joined from the top one down by
+// r = (r * 2^(31 kBlockDigits) + block sum) mod p. Every sum stays below 2^50 (digits below 2^31,
+// powers and r below 2^14), and one multiplication by floor(2^64 / p) reduces it.
+constexpr std::size_t kBlockDigits = 16;
+
+struct TSmallPrimeDivisor {
+    std::uint64_t Reciprocal = 0; // floor(2^64 / p)
+    std::uint32_t Prime = 0;
+    std::uint16_t BlockFactor = 0;                    // 2^(31 kBlockDigits) mod p
+    std::array<std::uint16_t, kBlockDigits> Powers{}; // 2^(31 i) mod p
+};
+
+constexpr std::array<TSmallPrimeDivisor, 1228> MakeSmallPrimeDivisors() {
+    std::array<TSmallPrimeDivisor, 1228> table{};
+    for (std::size_t k = 0; k < table.size(); ++k) {
+        const auto p = static_cast<std::uint64_t>(kSmallPrimes[k]);
+        TSmallPrimeDivisor& divisor = table[k];
+        divisor.Prime = static_cast<std::uint32_t>(p);
+        divisor.Reciprocal = ~std::uint64_t{0} / p; // p is odd, so 2^64 / p is not whole
+        std::uint64_t power = 1;
+        for (std::size_t i = 0; i < kBlockDigits; ++i) {
+            divisor.Powers[i] = static_cast<std::uint16_t>(power);
+            power = (power << 31) % p;
+        }
+        divisor.BlockFactor = static_cast<std::uint16_t>(power);
+    }
+    return table;
+}
+
+constinit const std::array<TSmallPrimeDivisor, 1228> kSmallPrimeDivisors = MakeSmallPrimeDivisors();
+
+// x mod p for x < 2^63: the estimated quotient is floor(x / p) or one less.
+std::uint64_t ReduceBelow(std::uint64_t x, const TSmallPrimeDivisor& divisor) {
+    const auto quotient =
+        static_cast<std::uint64_t>((static_cast<bigint::UInt128>(x) * divisor.Reciprocal) >> 64);
+    const std::uint64_t r = x - quotient * divisor.Prime;
+    return r >= divisor.Prime ? r - divisor.Prime : r;
+}
+
+// |N| mod p, the value of BigIntModSmall(N, p).
+std::uint64_t ModSmallPrime(const TBigInt& N, const TSmallPrimeDivisor& divisor) {
+    const std::int64_t* digits = N.Digits.data() + 1;
+    const auto n = static_cast<std::size_t>(N.Digits[0]);
+    std::size_t start = (n - 1) / kBlockDigits * kBlockDigits;
+    std::uint64_t r = 0;
+    for (std::size_t end = n;; end = start, start -= kBlockDigits) {
+        std::uint64_t sum = r * std::uint64_t{divisor.BlockFactor};
+        for (std::size_t i = start; i < end; ++i)
+            sum += static_cast<std::uint64_t>(digits[i]) * divisor.Powers[i - start];
+        r = ReduceBelow(sum, divisor);
+        if (start == 0)
+            return r;
+    }
 }
 
 void RequireValue(const TBigInt& N, const char* operation) {
@@ -87,14 +147,14 @@ bool RoundPasses(const TBigInt& base, const TBigInt& N, const TMillerRabinTerms&
 
 } // namespace
 
-constinit const std::array<std::int32_t, 1228> SmallPrimes = MakeSmallPrimes();
+constinit const std::array<std::int32_t, 1228> SmallPrimes = kSmallPrimes;
 
 bool BigIntTrialDivision(const TBigInt& N) {
     RequireValue(N, "BigIntTrialDivision");
     if (!IsOdd(N))
         return false;
-    for (const std::int32_t prime : SmallPrimes)
-        if (BigIntModSmall(N, prime) == 0)
+    for (const TSmallPrimeDivisor& divisor : kSmallPrimeDivisors)
+        if (ModSmallPrime(N, divisor) == 0)
             return false;
     return true;
 }

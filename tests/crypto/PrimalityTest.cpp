@@ -109,6 +109,40 @@ TEST_F(Primality, TrialDivision) {
         EXPECT_EQ(BigIntTrialDivision(Big(decimal)), passes) << decimal;
 }
 
+// Numbers of 1 to 60 digits (the remainders are formed in blocks of digits, and the edges of the
+// blocks are where a slip would show): a number without a factor below 10000 passes, and the same
+// number times any one table prime fails, whichever entry it is.
+TEST_F(Primality, TrialDivisionAgreesWithGmpAtEveryLengthAndEntry) {
+    SCOPED_TRACE(test::SeedTrace());
+    auto generator = test::SeededGenerator(53);
+    gmp_randstate_t state;
+    gmp_randinit_mt(state);
+    gmp_randseed_ui(state, static_cast<unsigned long>(generator()));
+    const auto hasTableFactor = [](const TGmp& n) {
+        return std::any_of(SmallPrimes.begin(), SmallPrimes.end(), [&](std::int32_t prime) {
+            return mpz_divisible_ui_p(n.get(), static_cast<unsigned long>(prime)) != 0;
+        });
+    };
+    for (unsigned digits = 1; digits <= 60; ++digits) {
+        TGmp rough;
+        do {
+            mpz_urandomb(rough.get(), state, 31 * digits);
+            mpz_setbit(rough.get(), 0);
+        } while (hasTableFactor(rough) || mpz_cmp_ui(rough.get(), 1) == 0);
+        ASSERT_TRUE(BigIntTrialDivision(Big(rough))) << rough.Decimal();
+        for (std::size_t k = digits % 7; k < SmallPrimes.size(); k += 7) {
+            TGmp product;
+            mpz_mul_ui(product.get(), rough.get(), static_cast<unsigned long>(SmallPrimes[k]));
+            ASSERT_FALSE(BigIntTrialDivision(Big(product))) << digits << " digits, entry " << k;
+        }
+        TGmp random;
+        mpz_urandomb(random.get(), state, 31 * digits);
+        mpz_setbit(random.get(), 0);
+        EXPECT_EQ(BigIntTrialDivision(Big(random)), !hasTableFactor(random)) << random.Decimal();
+    }
+    gmp_randclear(state);
+}
+
 TEST_F(Primality, ProbablePrimeEdgeCases) {
     const std::vector<std::pair<std::string, bool>> cases = {
         {"10007", true}, {"10009", true}, {"100160063", false}, {"3", false},
