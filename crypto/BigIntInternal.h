@@ -88,11 +88,8 @@ struct TMontgomeryKernels {
     void (*Square)(const Digit* aPadded, std::size_t t, Digit* r);
 };
 
-// Up to this many digits the vector forms of those products have the digit count fixed in their code.
-inline constexpr std::size_t kFixedDigitCounts = 17;
-
-// The exponentiation's products in the form currently chosen, for t-digit operands.
-TMontgomeryKernels MontgomeryKernels(std::size_t t);
+// The exponentiation's products in the form currently chosen.
+TMontgomeryKernels MontgomeryKernels();
 
 // A reusable zero-padded copy of an operand for the kernels above.
 class TPaddedDigits {

@@ -5,7 +5,6 @@
 #include "platform/Errors.h"
 
 #include <algorithm>
-#include <utility>
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define ZARN_BIGINT_VECTOR 1
@@ -120,8 +119,7 @@ void SettleFullDigits(Digit* r, std::size_t columns) {
 }
 
 // The entry points of one instruction set, compiled for it around its MultiplyBody and SquareBody:
-// the general column products, and the exponentiation's products, where T > 0 fixes the digit count
-// in the code and T = 0 takes it from t.
+// the general column products, and the exponentiation's products.
 #define ZARN_DIGIT_KERNEL_ENTRY_POINTS(TARGET)                                                               \
     template <bool Settle>                                                                                   \
     TARGET void MultiplyColumns(const Digit* a, std::size_t na, const Digit* b, std::size_t nb,              \
@@ -131,32 +129,20 @@ void SettleFullDigits(Digit* r, std::size_t columns) {
     TARGET void SquareColumns(const Digit* a, std::size_t n, Digit* r) {                                     \
         SquareBody(a, n, r);                                                                                 \
     }                                                                                                        \
-    template <std::size_t T>                                                                                 \
     TARGET void Product(const Digit* a, const Digit* b, std::size_t t, Digit* r) {                           \
-        const std::size_t n = T != 0 ? T : t;                                                                \
-        MultiplyBody<true>(a, n, b, n, 2 * n, nullptr, r);                                                   \
+        MultiplyBody<true>(a, t, b, t, 2 * t, nullptr, r);                                                   \
     }                                                                                                        \
-    template <std::size_t T>                                                                                 \
     TARGET void LowProduct(const Digit* a, const Digit* b, std::size_t t, Digit* r) {                        \
-        const std::size_t n = T != 0 ? T : t;                                                                \
-        MultiplyBody<true>(a, n, b, n, n, nullptr, r);                                                       \
+        MultiplyBody<true>(a, t, b, t, t, nullptr, r);                                                       \
     }                                                                                                        \
-    template <std::size_t T>                                                                                 \
     TARGET void ProductPlus(const Digit* a, const Digit* b, std::size_t t, const Digit* addend, Digit* r) {  \
-        const std::size_t n = T != 0 ? T : t;                                                                \
-        MultiplyBody<false>(a, n, b, n, 2 * n + 1, addend, r);                                               \
+        MultiplyBody<false>(a, t, b, t, 2 * t + 1, addend, r);                                               \
     }                                                                                                        \
-    template <std::size_t T>                                                                                 \
     TARGET void Square(const Digit* a, std::size_t t, Digit* r) {                                            \
-        SquareBody(a, T != 0 ? T : t, r);                                                                    \
+        SquareBody(a, t, r);                                                                                 \
     }                                                                                                        \
-    template <std::size_t... T>                                                                              \
-    TMontgomeryKernels MontgomeryKernels(std::size_t t, std::index_sequence<T...>) {                         \
-        static constexpr TMontgomeryKernels fixed[] = {                                                      \
-            {Product<T + 1>, LowProduct<T + 1>, ProductPlus<T + 1>, Square<T + 1>}...};                      \
-        if (t >= 1 && t <= sizeof...(T))                                                                     \
-            return fixed[t - 1];                                                                             \
-        return {Product<0>, LowProduct<0>, ProductPlus<0>, Square<0>};                                       \
+    inline TMontgomeryKernels MontgomeryKernels() {                                                          \
+        return {Product, LowProduct, ProductPlus, Square};                                                   \
     }
 
 namespace avx2 {
@@ -536,13 +522,13 @@ void PortableSquare(const Digit* a, std::size_t t, Digit* r) {
 
 } // namespace
 
-TMontgomeryKernels MontgomeryKernels(std::size_t t) {
+TMontgomeryKernels MontgomeryKernels() {
     switch (ActiveKernels()) {
 #if ZARN_BIGINT_VECTOR
     case detail::TDigitKernels::Avx512:
-        return avx512::MontgomeryKernels(t, std::make_index_sequence<kFixedDigitCounts>());
+        return avx512::MontgomeryKernels();
     case detail::TDigitKernels::Avx2:
-        return avx2::MontgomeryKernels(t, std::make_index_sequence<kFixedDigitCounts>());
+        return avx2::MontgomeryKernels();
 #endif
     default:
         return {PortableProduct, PortableLowProduct, PortableProductPlus, PortableSquare};

@@ -5,6 +5,7 @@
 #include "platform/Errors.h"
 
 #include <algorithm>
+#include <bit>
 #include <utility>
 
 namespace zarn {
@@ -348,7 +349,7 @@ namespace {
 class TMontgomeryLoop {
 public:
     TMontgomeryLoop(const TBigInt& N, const TBigInt& NPrime, std::size_t t, std::uint64_t mask)
-        : m_kernels(MontgomeryKernels(t)), m_t(t), m_mask(static_cast<Digit>(mask)), m_shift(Bits(mask)),
+        : m_kernels(MontgomeryKernels()), m_t(t), m_mask(static_cast<Digit>(mask)), m_shift(Bits(mask)),
           m_storage(4 * (t + 2 * kPad) + 2 * (3 * t + 1), 0) {
         // One block: N, N', P and X with their zero padding, then the two reductions' buffers.
         Digit* next = m_storage.data() + kPad;
@@ -494,6 +495,316 @@ private:
     TReduction m_forP{}, m_forX{};
 };
 
+// ---- The exponentiation loop on 64-bit words ----
+//
+// The loop's values are held as 64-bit words, which the processor multiplies whole: R = 2^L stays the
+// radix, so T mod R keeps the low bits below L, the truncated product keeps the words below the radix,
+// and the division by R is a shift right by L bits.
+
+using Word = std::uint64_t;
+
+constexpr int kWordBits = 64;
+
+std::size_t WordCount(std::size_t bits) {
+    return (bits + kWordBits - 1) / kWordBits;
+}
+
+// The digits d[0 .. n) packed into w[0 .. words); digits above the words must be zero.
+void PackWords(const Digit* d, std::size_t n, Word* w, std::size_t words) {
+    std::fill(w, w + words, 0);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t bit = kDigitBits * i;
+        const std::size_t at = bit / kWordBits;
+        const auto offset = static_cast<int>(bit % kWordBits);
+        const auto digit = static_cast<Word>(d[i]);
+        if (at < words)
+            w[at] |= digit << offset;
+        if (offset > kWordBits - kDigitBits && at + 1 < words)
+            w[at + 1] |= digit >> (kWordBits - offset);
+    }
+}
+
+// The words w[0 .. words) as n digits.
+void UnpackWords(const Word* w, std::size_t words, Digit* d, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t bit = kDigitBits * i;
+        const std::size_t at = bit / kWordBits;
+        const auto offset = static_cast<int>(bit % kWordBits);
+        Word value = at < words ? w[at] >> offset : 0;
+        if (offset > kWordBits - kDigitBits && at + 1 < words)
+            value |= w[at + 1] << (kWordBits - offset);
+        d[i] = static_cast<Digit>(value & kDigitMask);
+    }
+}
+
+// The products below scan columns: every product of a column goes into a three-word accumulator
+// (c0, c1, c2), so the products of a column do not wait for each other, and the column's low word is
+// written once. With n known to the compiler the loops unroll completely.
+struct TColumnAccumulator {
+    Word c0 = 0, c1 = 0, c2 = 0;
+
+    __attribute__((always_inline)) void Add(UInt128 product) {
+        const auto low = static_cast<Word>(product);
+        const auto high = static_cast<Word>(product >> kWordBits);
+#if defined(__x86_64__)
+        // One carry chain through the three words.
+        asm("addq %[low], %[c0]\n\t"
+            "adcq %[high], %[c1]\n\t"
+            "adcq $0, %[c2]"
+            : [c0] "+r"(c0), [c1] "+r"(c1), [c2] "+r"(c2)
+            : [low] "r"(low), [high] "r"(high)
+            : "cc");
+#else
+        const UInt128 sum = ((static_cast<UInt128>(c1) << kWordBits) | c0) + product;
+        c2 += sum < product ? 1 : 0;
+        c0 = static_cast<Word>(sum);
+        c1 = static_cast<Word>(sum >> kWordBits);
+#endif
+    }
+    __attribute__((always_inline)) void AddWord(Word w) {
+        Add(w);
+    }
+
+    // The column's low word; the accumulator moves one word down for the next column.
+    __attribute__((always_inline)) Word Next() {
+        const Word low = c0;
+        c0 = c1;
+        c1 = c2;
+        c2 = 0;
+        return low;
+    }
+};
+
+__attribute__((always_inline)) inline UInt128 Times(Word a, Word b) {
+    return static_cast<UInt128>(a) * b;
+}
+
+// r[0 .. 2n) = a * b.
+__attribute__((always_inline)) inline void WordProduct(const Word* a, const Word* b, std::size_t n, Word* r) {
+    TColumnAccumulator acc;
+#pragma GCC unroll 32
+    for (std::size_t k = 0; k + 1 < 2 * n; ++k) {
+#pragma GCC unroll 32
+        for (std::size_t i = k < n ? 0 : k - n + 1; i <= k && i < n; ++i)
+            acc.Add(Times(a[i], b[k - i]));
+        r[k] = acc.Next();
+    }
+    r[2 * n - 1] = acc.Next();
+}
+
+// r[0 .. 2n) = a^2: each cross product formed once and added twice.
+__attribute__((always_inline)) inline void WordSquare(const Word* a, std::size_t n, Word* r) {
+    TColumnAccumulator acc;
+#pragma GCC unroll 32
+    for (std::size_t k = 0; k + 1 < 2 * n; ++k) {
+#pragma GCC unroll 32
+        for (std::size_t i = k < n ? 0 : k - n + 1; 2 * i < k; ++i) {
+            const UInt128 product = Times(a[i], a[k - i]);
+            acc.Add(product);
+            acc.Add(product);
+        }
+        if (k % 2 == 0)
+            acc.Add(Times(a[k / 2], a[k / 2]));
+        r[k] = acc.Next();
+    }
+    r[2 * n - 1] = acc.Next();
+}
+
+// r[0 .. n) = a * b mod 2^(64 n), forming only the columns below.
+__attribute__((always_inline)) inline void WordLowProduct(const Word* a, const Word* b, std::size_t n,
+                                                          Word* r) {
+    TColumnAccumulator acc;
+#pragma GCC unroll 32
+    for (std::size_t k = 0; k < n; ++k) {
+#pragma GCC unroll 32
+        for (std::size_t i = 0; i <= k; ++i)
+            acc.Add(Times(a[i], b[k - i]));
+        r[k] = acc.Next();
+    }
+}
+
+// s[0 .. 2n] = s + a * b, the sum fitting 2n + 1 words (s[2n] is zero before).
+__attribute__((always_inline)) inline void WordAddProduct(const Word* a, const Word* b, std::size_t n,
+                                                          Word* s) {
+    TColumnAccumulator acc;
+#pragma GCC unroll 32
+    for (std::size_t k = 0; k + 1 < 2 * n; ++k) {
+        acc.AddWord(s[k]);
+#pragma GCC unroll 32
+        for (std::size_t i = k < n ? 0 : k - n + 1; i <= k && i < n; ++i)
+            acc.Add(Times(a[i], b[k - i]));
+        s[k] = acc.Next();
+    }
+    acc.AddWord(s[2 * n - 1]);
+    s[2 * n - 1] = acc.Next();
+    s[2 * n] = acc.Next();
+}
+
+// The four products for n-word operands, with n fixed in the code, for n = 1 .. kFixedWordCounts.
+struct TWordKernels {
+    void (*Product)(const Word* a, const Word* b, Word* r);
+    void (*Square)(const Word* a, Word* r);
+    void (*LowProduct)(const Word* a, const Word* b, Word* r);
+    void (*AddProduct)(const Word* a, const Word* b, Word* s);
+};
+
+constexpr std::size_t kFixedWordCounts = 8;
+
+template <std::size_t N>
+struct TFixedWordKernels {
+    static void Product(const Word* a, const Word* b, Word* r) { WordProduct(a, b, N, r); }
+    static void Square(const Word* a, Word* r) { WordSquare(a, N, r); }
+    static void LowProduct(const Word* a, const Word* b, Word* r) { WordLowProduct(a, b, N, r); }
+    static void AddProduct(const Word* a, const Word* b, Word* s) { WordAddProduct(a, b, N, s); }
+};
+
+template <std::size_t... I>
+TWordKernels WordKernels(std::size_t n, std::index_sequence<I...>) {
+    static constexpr TWordKernels fixed[] = {
+        {TFixedWordKernels<I + 1>::Product, TFixedWordKernels<I + 1>::Square,
+         TFixedWordKernels<I + 1>::LowProduct, TFixedWordKernels<I + 1>::AddProduct}...};
+    ZARN_ASSERT(n >= 1 && n <= sizeof...(I), "WordKernels: no fixed form for this word count.", kSourceName);
+    return fixed[n - 1];
+}
+
+TWordKernels WordKernels(std::size_t n) {
+    return WordKernels(n, std::make_index_sequence<kFixedWordCounts>());
+}
+
+// Compares a and b, n words each: -1, 0 or 1.
+int CompareWords(const Word* a, const Word* b, std::size_t n) {
+    for (std::size_t i = n; i-- > 0;)
+        if (a[i] != b[i])
+            return a[i] < b[i] ? -1 : 1;
+    return 0;
+}
+
+// a = a - b mod 2^(64 n).
+void SubtractWords(Word* a, const Word* b, std::size_t n) {
+    Word borrow = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const Word d = a[i] - b[i];
+        const Word next = (a[i] < b[i] ? 1 : 0) | (d < borrow ? 1 : 0);
+        a[i] = d - borrow;
+        borrow = next;
+    }
+}
+
+// The exponentiation's working state: buffers of n = ceil(L / 64) words allocated once, so that no step
+// allocates. Every reduction takes a product T < N * R of 2n words.
+class TMontgomeryWords {
+public:
+    TMontgomeryWords(const TBigInt& N, const TBigInt& NPrime, std::size_t bits)
+        : m_kernels(WordKernels(WordCount(bits))), m_n(WordCount(bits)), m_bits(bits),
+          m_storage(10 * m_n + 2, 0) {
+        Word* next = m_storage.data();
+        m_modulus = next;
+        m_nPrime = next += m_n;
+        m_p = next += m_n;
+        m_x = next += m_n;
+        m_low = next += m_n;
+        m_forP = next += m_n;
+        m_forX = next += 2 * m_n + 1;
+        Store(N, m_modulus);
+        Store(NPrime, m_nPrime);
+    }
+
+    void SetP(const TBigInt& value) { Store(value, m_p); }
+    void SetX(const TBigInt& value) { Store(value, m_x); }
+
+    // P = reduce(P * X) and X = reduce(X^2).
+    void MultiplyPByXAndSquareX() {
+        m_kernels.Product(m_p, m_x, m_forP);
+        Reduce(m_forP, m_p);
+        SquareX();
+    }
+
+    // X = reduce(X^2).
+    void SquareX() {
+        m_kernels.Square(m_x, m_forX);
+        Reduce(m_forX, m_x);
+    }
+
+    // P = reduce(P): leaves Montgomery form.
+    void ReduceP() {
+        std::fill(m_forP, m_forP + 2 * m_n + 1, 0);
+        std::copy(m_p, m_p + m_n, m_forP);
+        Reduce(m_forP, m_p);
+    }
+
+    void GetP(TBigInt& P) const {
+        const std::size_t digits = (m_bits + kDigitBits - 1) / kDigitBits;
+        Resize(P, digits);
+        UnpackWords(m_p, m_n, DigitsOf(P), digits);
+        Normalize(P);
+        P.Positive = 1;
+    }
+
+private:
+    void Store(const TBigInt& value, Word* words) const {
+        PackWords(DigitsOf(value), Count(value), words, m_n);
+    }
+
+    // Keeps the bits of w below L (w has n words).
+    void MaskBelowRadix(Word* w) const {
+        const std::size_t top = m_bits % kWordBits;
+        if (top != 0)
+            w[m_n - 1] &= (Word{1} << top) - 1;
+    }
+
+    // out = T * R^(-1) mod N: m = (T mod R) * N' mod R, S = m * N + T, U = S / R, less N once. T has 2n + 1
+    // words, the top one zero, and becomes S.
+    void Reduce(Word* T, Word* out) {
+        const std::size_t n = m_n;
+        Word* m = m_low;
+        std::copy(T, T + n, out); // T mod R, borrowing out as scratch
+        MaskBelowRadix(out);
+        m_kernels.LowProduct(out, m_nPrime, m);
+        MaskBelowRadix(m);
+        m_kernels.AddProduct(m, m_modulus, T);
+        // U = S >> L, below 2N < 2^(L + 1): n words and, when L is a whole number of words, the top bit in
+        // word 2n of S.
+        const std::size_t skip = m_bits / kWordBits;
+        const auto shift = static_cast<int>(m_bits % kWordBits);
+        for (std::size_t i = 0; i < n; ++i)
+            out[i] =
+                shift == 0 ? T[skip + i] : (T[skip + i] >> shift) | (T[skip + i + 1] << (kWordBits - shift));
+        const Word top = shift == 0 ? T[skip + n] : 0;
+        // With a top bit the difference U - N still fits n words: the borrow out of them cancels it.
+        if (top != 0 || CompareWords(out, m_modulus, n) >= 0)
+            SubtractWords(out, m_modulus, n);
+        T[2 * n] = 0;
+    }
+
+    TWordKernels m_kernels;
+    std::size_t m_n;
+    std::size_t m_bits;
+    std::vector<Word> m_storage;
+    Word* m_modulus = nullptr;
+    Word* m_nPrime = nullptr;
+    Word* m_p = nullptr;
+    Word* m_x = nullptr;
+    Word* m_low = nullptr;
+    Word* m_forP = nullptr;
+    Word* m_forX = nullptr;
+};
+
+// Right-to-left binary exponentiation over the bits of E, least significant first, then out of
+// Montgomery form.
+template <class TLoop>
+void RunPowerLoop(TLoop& loop, const std::string& bits, const TBigInt& one, const TBigInt& X, TBigInt& P) {
+    loop.SetP(one);
+    loop.SetX(X);
+    for (std::size_t i = bits.size(); i-- > 0;) {
+        if (bits[i] == '1')
+            loop.MultiplyPByXAndSquareX();
+        else
+            loop.SquareX();
+    }
+    loop.ReduceP();
+    loop.GetP(P);
+}
+
 void PowerMod(const TBigInt& Base, const TBigInt& E, const TBigInt& N, TBigInt& P) {
     const std::string bits = BigIntToBinary(E);
     TBigInt R, NPrime, one, X;
@@ -505,17 +816,18 @@ void PowerMod(const TBigInt& Base, const TBigInt& E, const TBigInt& N, TBigInt& 
     BigIntSubtract(R, N, one);
     BigIntMultiplyMod(Base, one, N, X);
 
-    TMontgomeryLoop loop(N, NPrime, static_cast<std::size_t>(t), static_cast<std::uint64_t>(mask));
-    loop.SetP(one);
-    loop.SetX(X);
-    for (std::size_t i = bits.size(); i-- > 0;) {
-        if (bits[i] == '1')
-            loop.MultiplyPByXAndSquareX();
-        else
-            loop.SquareX();
+    // L, the bit length of N: whole digits below the top one, and the bits the mask keeps of it. Up to
+    // 512 bits (8 words) the loop runs on machine words with the products unrolled; above, on the digits
+    // with the vector kernels, which are faster there.
+    const auto L =
+        static_cast<std::size_t>(kDigitBits * (t - 1) + std::popcount(static_cast<std::uint64_t>(mask)));
+    if (WordCount(L) <= kFixedWordCounts) {
+        TMontgomeryWords loop(N, NPrime, L);
+        RunPowerLoop(loop, bits, one, X, P);
+    } else {
+        TMontgomeryLoop loop(N, NPrime, static_cast<std::size_t>(t), static_cast<std::uint64_t>(mask));
+        RunPowerLoop(loop, bits, one, X, P);
     }
-    loop.ReduceP();
-    loop.GetP(P);
 }
 
 } // namespace

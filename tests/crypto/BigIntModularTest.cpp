@@ -223,12 +223,18 @@ TEST_P(BigIntModularKernels, MontgomeryReduceAgreesWithGmp) {
     }
 }
 
-// Odd moduli at and around the digit boundaries, where the radix rules change, and at the usual sizes.
+// Odd moduli at and around the digit boundaries, where the radix rules change, around the 64-bit word
+// boundaries up to where the exponentiation changes from words to digits (a radix of whole words
+// leaves its top bit in a word of its own), and at the usual sizes.
 std::vector<unsigned long> ModulusBitLengths() {
     std::vector<unsigned long> lengths = {2, 3, 30, 31, 32};
     for (unsigned long k = 2; k <= 12; ++k) {
         for (const long offset : {-2L, -1L, 0L, 1L})
             lengths.push_back(31 * k + static_cast<unsigned long>(offset));
+    }
+    for (unsigned long k = 1; k <= 9; ++k) {
+        for (const long offset : {-1L, 0L, 1L})
+            lengths.push_back(64 * k + static_cast<unsigned long>(offset));
     }
     for (const unsigned long bits : {64ul, 128ul, 256ul, 512ul, 1024ul, 2048ul})
         lengths.push_back(bits);
