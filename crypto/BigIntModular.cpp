@@ -547,11 +547,12 @@ struct TColumnAccumulator {
         const auto low = static_cast<Word>(product);
         const auto high = static_cast<Word>(product >> kWordBits);
 #if defined(__x86_64__)
-        // One carry chain through the three words.
+        // One carry chain through the three words. The sums are written before `high` is read, so they
+        // must not share its register (an input of equal value could otherwise be given the same one).
         asm("addq %[low], %[c0]\n\t"
             "adcq %[high], %[c1]\n\t"
             "adcq $0, %[c2]"
-            : [c0] "+r"(c0), [c1] "+r"(c1), [c2] "+r"(c2)
+            : [c0] "+&r"(c0), [c1] "+&r"(c1), [c2] "+&r"(c2)
             : [low] "r"(low), [high] "r"(high)
             : "cc");
 #else
@@ -579,13 +580,21 @@ __attribute__((always_inline)) inline UInt128 Times(Word a, Word b) {
     return static_cast<UInt128>(a) * b;
 }
 
+// The rows i of column k of an n-word product, whose a_i * b_(k - i) lie inside both operands.
+constexpr std::size_t FirstRow(std::size_t k, std::size_t n) {
+    return k < n ? 0 : k - n + 1;
+}
+constexpr std::size_t EndRow(std::size_t k, std::size_t n) {
+    return k < n ? k + 1 : n;
+}
+
 // r[0 .. 2n) = a * b.
 __attribute__((always_inline)) inline void WordProduct(const Word* a, const Word* b, std::size_t n, Word* r) {
     TColumnAccumulator acc;
 #pragma GCC unroll 32
     for (std::size_t k = 0; k + 1 < 2 * n; ++k) {
 #pragma GCC unroll 32
-        for (std::size_t i = k < n ? 0 : k - n + 1; i <= k && i < n; ++i)
+        for (std::size_t i = FirstRow(k, n); i < EndRow(k, n); ++i)
             acc.Add(Times(a[i], b[k - i]));
         r[k] = acc.Next();
     }
@@ -598,7 +607,7 @@ __attribute__((always_inline)) inline void WordSquare(const Word* a, std::size_t
 #pragma GCC unroll 32
     for (std::size_t k = 0; k + 1 < 2 * n; ++k) {
 #pragma GCC unroll 32
-        for (std::size_t i = k < n ? 0 : k - n + 1; 2 * i < k; ++i) {
+        for (std::size_t i = FirstRow(k, n); 2 * i < k; ++i) {
             const UInt128 product = Times(a[i], a[k - i]);
             acc.Add(product);
             acc.Add(product);
@@ -631,7 +640,7 @@ __attribute__((always_inline)) inline void WordAddProduct(const Word* a, const W
     for (std::size_t k = 0; k + 1 < 2 * n; ++k) {
         acc.AddWord(s[k]);
 #pragma GCC unroll 32
-        for (std::size_t i = k < n ? 0 : k - n + 1; i <= k && i < n; ++i)
+        for (std::size_t i = FirstRow(k, n); i < EndRow(k, n); ++i)
             acc.Add(Times(a[i], b[k - i]));
         s[k] = acc.Next();
     }
