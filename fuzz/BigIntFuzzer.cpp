@@ -2,6 +2,7 @@
 // for its sign flag and normal form. Calls outside a contract (a zero divisor, an even modulus)
 // must raise their errors, not crash or hang.
 #include "crypto/BigInt.h"
+#include "crypto/BigIntPrimality.h"
 #include "platform/Errors.h"
 #include "tests/support/Gmp.h"
 
@@ -131,6 +132,14 @@ void CheckSmall(TBigInt a, mpz_ptr av, std::uint64_t d) {
         ToMpz(a, value);
         Check(mpz_cmpabs(value, absA) == 0, "MulSmall");
     }
+}
+
+// The trial division: false exactly for an even |a| or one with a factor in the table.
+void CheckTrialDivision(const TBigInt& a, mpz_ptr av) {
+    bool expected = mpz_odd_p(av) != 0;
+    for (std::size_t k = 0; expected && k < SmallPrimes.size(); ++k)
+        expected = mpz_divisible_ui_p(av, static_cast<unsigned long>(SmallPrimes[k])) == 0;
+    Check(BigIntTrialDivision(a) == expected, "TrialDivision");
 }
 
 void CheckModular(const TBigInt& a, const TBigInt& b, const TBigInt& n, mpz_ptr av, mpz_ptr bv, mpz_ptr nv) {
@@ -283,6 +292,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckArithmetic(a, b, av, bv);
     CheckDivision(a, b, av, bv);
     CheckSmall(a, av, small % 0x100000001ULL); // 0 .. 2^32
+    CheckTrialDivision(a, av);
     if ((flags & 4) != 0)
         CheckModular(a, b, n, av, bv, nv);
     CheckDecimal(std::string(reinterpret_cast<const char*>(data), size));
