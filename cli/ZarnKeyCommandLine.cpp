@@ -10,6 +10,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -132,10 +134,17 @@ struct TExportOptions {
     std::optional<std::string> ModulusLength, ExponentLength, Modulus, Exponent;
 };
 
+// Raises EInOutError with the system's reason when the file cannot be opened or is a folder.
 nlohmann::json ReadJsonFile(const std::string& fileName) {
+    const std::string cannotOpen = "Cannot open file \"" + fileName + "\"";
+    if (DirectoryExists(fileName))
+        throw EInOutError(cannotOpen + ": " + std::strerror(EISDIR));
+    errno = 0;
     std::ifstream in(fileName, std::ios::binary);
-    if (!in)
-        throw EInOutError("Cannot open file \"" + fileName + "\"");
+    if (!in) {
+        const int error = errno;
+        throw EInOutError(error != 0 ? cannotOpen + ": " + std::strerror(error) : cannotOpen);
+    }
     try {
         return nlohmann::json::parse(in);
     } catch (const nlohmann::json::exception& error) {

@@ -274,6 +274,20 @@ TEST(ZarnKeyJson, TextsAreLatin1AndTypesAreChecked) {
         RunZarnKeyWith({"export", "--from-json", folder.File("bad.json"), "--out", folder.File("x.key")});
     EXPECT_EQ(run.Exit, kExitRaisedError);
     EXPECT_NE(run.Err.find("is not a JSON text"), std::string::npos);
+
+    // A file that cannot be read says why, a folder included.
+    const std::pair<std::string, const char*> unreadable[] = {
+        {folder.File("missing.json"), "No such file or directory"},
+        {folder.Path(), "Is a directory"},
+    };
+    for (const auto& [fileName, reason] : unreadable) {
+        const TRun failed =
+            RunZarnKeyWith({"export", "--from-json", fileName, "--out", folder.File("x.key")});
+        EXPECT_EQ(failed.Exit, kExitRaisedError) << fileName;
+        EXPECT_NE(failed.Err.find("Cannot open file \"" + fileName + "\": " + reason), std::string::npos)
+            << failed.Err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder.File("x.key")));
 }
 
 } // namespace
