@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <type_traits>
 #include <vector>
 
 namespace zarn {
@@ -54,6 +55,24 @@ std::vector<std::uint32_t> BaseIndices(std::uint32_t seed, int count) {
     SetRandomState(saved);
     return indices;
 }
+
+// GMP's random numbers, seeded from the test seed and a salt of the test's own.
+class TGmpRandom {
+public:
+    explicit TGmpRandom(std::uint64_t salt) {
+        auto generator = test::SeededGenerator(salt);
+        gmp_randinit_mt(m_state);
+        gmp_randseed_ui(m_state, static_cast<unsigned long>(generator()));
+    }
+    ~TGmpRandom() { gmp_randclear(m_state); }
+    TGmpRandom(const TGmpRandom&) = delete;
+    TGmpRandom& operator=(const TGmpRandom&) = delete;
+    // The pointer GMP's random functions take.
+    operator std::decay_t<gmp_randstate_t>() { return m_state; }
+
+private:
+    gmp_randstate_t m_state;
+};
 
 // Restores the clock as the seed source after each test.
 class Primality : public ::testing::Test {
@@ -114,10 +133,7 @@ TEST_F(Primality, TrialDivision) {
 // number times any one table prime fails, whichever entry it is.
 TEST_F(Primality, TrialDivisionAgreesWithGmpAtEveryLengthAndEntry) {
     SCOPED_TRACE(test::SeedTrace());
-    auto generator = test::SeededGenerator(53);
-    gmp_randstate_t state;
-    gmp_randinit_mt(state);
-    gmp_randseed_ui(state, static_cast<unsigned long>(generator()));
+    TGmpRandom state(54);
     const auto hasTableFactor = [](const TGmp& n) {
         return std::any_of(SmallPrimes.begin(), SmallPrimes.end(), [&](std::int32_t prime) {
             return mpz_divisible_ui_p(n.get(), static_cast<unsigned long>(prime)) != 0;
@@ -140,7 +156,6 @@ TEST_F(Primality, TrialDivisionAgreesWithGmpAtEveryLengthAndEntry) {
         mpz_setbit(random.get(), 0);
         EXPECT_EQ(BigIntTrialDivision(Big(random)), !hasTableFactor(random)) << random.Decimal();
     }
-    gmp_randclear(state);
 }
 
 TEST_F(Primality, ProbablePrimeEdgeCases) {
@@ -297,10 +312,7 @@ TEST_F(Primality, MillerRabinMatchesGmpBaseByBaseOnPseudoprimes) {
 
 TEST_F(Primality, ProbablePrimeAgreesWithGmpOnRandomNumbers) {
     SCOPED_TRACE(test::SeedTrace());
-    auto generator = test::SeededGenerator(52);
-    gmp_randstate_t state;
-    gmp_randinit_mt(state);
-    gmp_randseed_ui(state, static_cast<unsigned long>(generator()));
+    TGmpRandom state(52);
     std::vector<unsigned> sizes = {20,  21,  30,  31,  32,  33,  61,  62,  63,  64,  65,  93,   94,  127,
                                    128, 129, 160, 200, 256, 300, 384, 512, 521, 640, 768, 1000, 1024};
     int primes = 0;
@@ -333,7 +345,6 @@ TEST_F(Primality, ProbablePrimeAgreesWithGmpOnRandomNumbers) {
             EXPECT_EQ(BigIntIsProbablePrime(Big(n), 4), expected) << bits << " bits: " << n.Decimal();
         }
     }
-    gmp_randclear(state);
     EXPECT_GT(primes, 50);
     EXPECT_GT(composites, 80);
 }
@@ -382,10 +393,7 @@ TEST_F(Primality, NextPrimeEdgeCases) {
 
 TEST_F(Primality, NextPrimeAgreesWithGmp) {
     SCOPED_TRACE(test::SeedTrace());
-    auto generator = test::SeededGenerator(53);
-    gmp_randstate_t state;
-    gmp_randinit_mt(state);
-    gmp_randseed_ui(state, static_cast<unsigned long>(generator()));
+    TGmpRandom state(53);
     for (const unsigned bits : {8u, 14u, 20u, 31u, 32u, 62u, 64u, 100u, 200u, 256u, 512u}) {
         for (int k = 0; k < 4; ++k) {
             TGmp start;
@@ -402,7 +410,6 @@ TEST_F(Primality, NextPrimeAgreesWithGmp) {
             EXPECT_EQ(ValueOf(n), test::NextPrimeAbove(odd)) << start.Decimal();
         }
     }
-    gmp_randclear(state);
 }
 
 } // namespace
