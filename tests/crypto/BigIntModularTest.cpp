@@ -223,12 +223,13 @@ TEST_P(BigIntModularKernels, MontgomeryReduceAgreesWithGmp) {
     }
 }
 
-// Odd moduli at and around the digit boundaries, where the radix rules change, around the 64-bit word
-// boundaries up to where the exponentiation changes from words to digits (a radix of whole words
-// leaves its top bit in a word of its own), and at the usual sizes.
+// Odd moduli at and around the digit boundaries, where the radix rules change (for the loop on words
+// and for the loop on digits above 512 bits), around the 64-bit word boundaries up to where the
+// exponentiation changes from words to digits (a radix of whole words leaves its top bit in a word of
+// its own), and at the usual sizes.
 std::vector<unsigned long> ModulusBitLengths() {
     std::vector<unsigned long> lengths = {2, 3, 30, 31, 32};
-    for (unsigned long k = 2; k <= 12; ++k) {
+    for (const unsigned long k : {2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 17, 18, 19, 33}) {
         for (const long offset : {-2L, -1L, 0L, 1L})
             lengths.push_back(31 * k + static_cast<unsigned long>(offset));
     }
