@@ -2,7 +2,6 @@
 
 #include "crypto/BigIntInternal.h"
 #include "crypto/RandomGenerator.h"
-#include "platform/Errors.h"
 
 #include <string>
 #include <utility>
@@ -10,8 +9,6 @@
 namespace zarn {
 
 namespace {
-
-const char* const kSourceName = "Common\\BigInt";
 
 constexpr std::int32_t kTableLimit = 10000;
 
@@ -93,8 +90,9 @@ std::uint64_t ModSmallPrime(const TBigInt& N, const TSmallPrimeDivisor& divisor)
     }
 }
 
+// The digit count must match the array: the remainders below read as many digits as it says.
 void RequireValue(const TBigInt& N, const char* operation) {
-    ZARN_ASSERT(N.Digits.size() >= 2, std::string(operation) + ": N holds no value.", kSourceName);
+    bigint::CheckValue(N, operation);
 }
 
 bool IsOdd(const TBigInt& A) {

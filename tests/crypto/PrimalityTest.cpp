@@ -193,6 +193,10 @@ TEST_F(Primality, MillerRabinRejectsNumbersItCannotTest) {
     TBigInt empty;
     EXPECT_THROW(BigIntMillerRabin(empty, 4), EAssertionFailed);
     EXPECT_THROW(BigIntTrialDivision(empty), EAssertionFailed);
+    TBigInt countTooLarge; // a digit count beyond the array
+    countTooLarge.Digits = {5, 10007};
+    EXPECT_THROW(BigIntTrialDivision(countTooLarge), EAssertionFailed);
+    EXPECT_THROW(BigIntMillerRabin(countTooLarge, 4), EAssertionFailed);
     // 1 would never leave the halving of N - 1; negative and even numbers are no odd N > 1.
     for (const char* decimal : {"1", "-1", "-10007", "0", "-0", "2", "10008"}) {
         EXPECT_FALSE(BigIntMillerRabin(Big(decimal), 4)) << decimal;
