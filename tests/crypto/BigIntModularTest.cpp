@@ -118,7 +118,7 @@ struct TMontgomery {
 // the shapes TOperands makes (runs of ones and zeros).
 TEST(BigIntMontgomery, NPrimeAgreesWithGmpAndTheExtendedEuclid) {
     SCOPED_TRACE(test::SeedTrace());
-    TOperands operands(24);
+    TOperands operands(28);
     for (unsigned long bits = 2; bits <= 31 * 70; bits += bits < 200 ? 1 : 7) {
         TGmp modulus = operands.WithBits(bits);
         mpz_setbit(modulus.get(), 0);
