@@ -79,7 +79,7 @@ struct TRsaPublicKeySource {
 //   - the data is empty, or holds none of the above (also a damaged PEM block);
 //   - the first key or certificate that can be read is not RSA and no RSA one follows ("not an RSA
 //     key", with the key's type);
-//   - a key is encrypted and `passphrase` is empty (OpenSSL is never allowed to prompt), or the
+//   - a key is encrypted and no `passphrase` is given (OpenSSL is never allowed to prompt), or the
 //     passphrase does not decrypt it;
 //   - the RSA key's modulus or exponent is longer than MaxRecordNumberBytes.
 TRsaPublicKeySource ReadRsaPublicKey(const std::string& data, const std::string& sourceName,

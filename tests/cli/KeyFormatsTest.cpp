@@ -151,6 +151,8 @@ protected:
         make("openssl req -x509 -key ec.pem -subj /CN=zarn -days 2 -out ec-certificate.pem");
         make("openssl x509 -in ec-certificate.pem -outform DER -out ec-certificate.der");
         make("openssl ecparam -name prime256v1 -out ec-parameters.pem");
+        make("openssl pkcs8 -topk8 -v2 aes-256-cbc -in ec.pem -passout pass:right -outform DER -out "
+             "ec-encrypted.der");
 
         make("cat spki-e3.pem rsa.pem > two-keys.pem");
         make("cat ec.pem certificate-e3.pem > ec-then-rsa.pem");
@@ -318,6 +320,8 @@ TEST_F(KeyFormats, EveryInputFormGivesItsKeyOrItsError) {
         {"ec.pem", {}, nullptr, "holds a key of type EC: not an RSA key"},
         {"ec-spki.pem", {}, nullptr, "holds a key of type EC: not an RSA key"},
         {"ec-spki.der", {}, nullptr, "holds a key of type EC: not an RSA key"},
+        {"ec-encrypted.der", "right", nullptr, "holds a key of type EC: not an RSA key"},
+        {"ec-encrypted.der", "wrong", nullptr, "Wrong passphrase"},
         {"ec-certificate.pem", {}, nullptr, "holds a certificate of type EC: not an RSA key"},
         {"ec-certificate.der", {}, nullptr, "holds a certificate of type EC: not an RSA key"},
         {"only-ec.pem", {}, nullptr, "holds a certificate of type EC: not an RSA key"},
