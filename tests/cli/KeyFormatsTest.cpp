@@ -2,6 +2,8 @@
 // command line in a temporary folder, and what the library reads or writes is compared with what
 // the openssl command line and library read from or write for the same key.
 #include "cli/KeyFormats.h"
+#include "crypto/RsaKeyGeneration.h"
+#include "encoding/UTHHexUtilities.h"
 #include "tests/support/Gmp.h"
 #include "tests/support/TestSupport.h"
 
@@ -472,7 +474,6 @@ TEST_F(KeyFormats, SmallKeysGiveBackTheirPrimes) {
     gmp_randinit_default(state);
     gmp_randseed_ui(state, static_cast<unsigned long>(test::TestSeed() + 1503));
     SCOPED_TRACE(test::SeedTrace());
-    const std::string folder = Folder();
     const auto bytesOf = [](const TGmp& value) {
         std::string bytes((mpz_sizeinbase(value, 2) + 7) / 8, '\0');
         mpz_export(bytes.data(), nullptr, 1, 1, 1, 0, value);
@@ -512,29 +513,51 @@ TEST_F(KeyFormats, SmallKeysGiveBackTheirPrimes) {
             EXPECT_EQ(Hex(key.Exponent2), Hex(bytesOf(dQ)));
             EXPECT_EQ(Hex(key.Coefficient), Hex(bytesOf(qInv)));
         }
-        // OpenSSL reads the small key back with the same numbers.
-        const TOracleKey written = [&] {
-            TGmp p, q, n, d, e(65537), p1, q1, phi;
-            mpz_set_ui(p, 0);
-            mpz_setbit(p, 4 * length - 1);
-            mpz_nextprime(p, p);
-            mpz_nextprime(q, p);
-            mpz_mul(n, p, q);
-            mpz_sub_ui(p1, p, 1);
-            mpz_sub_ui(q1, q, 1);
-            mpz_mul(phi, p1, q1);
-            EXPECT_NE(mpz_invert(d, e, phi), 0);
-            WriteFile(File("small.pem"),
-                      EncodeRsaPrivateKeyPem(CompleteRsaPrivateKey(bytesOf(n), bytesOf(e), bytesOf(d))));
-            return TOracleKey{bytesOf(n), bytesOf(e), bytesOf(d), bytesOf(q), bytesOf(p)};
-        }();
-        const TOracleKey read = OracleKey(File("small.pem"));
-        EXPECT_EQ(Hex(read.N), Hex(written.N));
-        EXPECT_EQ(Hex(read.D), Hex(written.D));
-        EXPECT_EQ(Hex(read.P), Hex(written.P));
-        EXPECT_EQ(Hex(read.Q), Hex(written.Q));
     }
     gmp_randclear(state);
+}
+
+// Keys from the system's own generation, as zarnkey genrsa hands them over.
+TEST_F(KeyFormats, GeneratedKeysGiveBackTheirPrimes) {
+    class TSeededSource : public TCandidateSource {
+    public:
+        std::uint32_t Below(std::uint32_t n) override {
+            return static_cast<std::uint32_t>(
+                std::uniform_int_distribution<std::uint64_t>(0, n - 1)(Generator));
+        }
+        std::mt19937_64 Generator = test::SeededGenerator(1504);
+    };
+    class THost : public TKeyGenHost {
+    public:
+        void SetStatusText(const std::string&) override {}
+        void SetRunsText(const std::string&) override {}
+        void RepaintNow() override {}
+        void ShowRunResult(const std::string& e, const std::string& n, const std::string& d) override {
+            E = e, N = n, D = d;
+        }
+        void ProcessPendingEvents() override {}
+        bool IsStopRequested() override { return false; }
+        std::string E, N, D;
+    };
+    SCOPED_TRACE(test::SeedTrace());
+    TSeededSource source;
+    for (const std::int32_t length : {4, 5, 8, 16, 32}) {
+        THost host;
+        GenerateRsaKeyPair(length, host, source);
+        SCOPED_TRACE("n = " + host.N + ", e = " + host.E + ", d = " + host.D);
+        const TRsaPrivateKey key =
+            CompleteRsaPrivateKey(HexToBytes(host.N), HexToBytes(host.E), HexToBytes(host.D));
+        TGmp product;
+        mpz_import(product, key.Prime1.size(), 1, 1, 1, 0, key.Prime1.data());
+        TGmp q;
+        mpz_import(q, key.Prime2.size(), 1, 1, 1, 0, key.Prime2.data());
+        EXPECT_GT(mpz_probab_prime_p(product, 30), 0);
+        EXPECT_GT(mpz_probab_prime_p(q, 30), 0);
+        mpz_mul(product, product, q);
+        TGmp n;
+        mpz_set_str(n, host.N.c_str(), 16);
+        EXPECT_EQ(product.Hex(), n.Hex());
+    }
 }
 
 TEST_F(KeyFormats, NumbersThatAreNoKeyPairAreRefused) {
