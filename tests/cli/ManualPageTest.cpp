@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <cctype>
 #include <set>
 #include <sstream>
 
@@ -54,9 +54,13 @@ std::set<std::string> OptionNames(const std::vector<std::string>& args) {
 
 // Whether `word` stands in `text` as a word of its own: not inside a longer option or name.
 bool HasWord(const std::string& text, const std::string& word) {
-    const std::regex pattern("(^|[^A-Za-z0-9-])" + std::regex_replace(word, std::regex("-"), "\\-") +
-                             "($|[^A-Za-z0-9-])");
-    return std::regex_search(text, pattern);
+    const auto partOfAName = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-'; };
+    for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) {
+        const std::size_t end = at + word.size();
+        if ((at == 0 || !partOfAName(text[at - 1])) && (end == text.size() || !partOfAName(text[end])))
+            return true;
+    }
+    return false;
 }
 
 TEST(ManualPageAndCompletion, ListEveryCommandAndOption) {
