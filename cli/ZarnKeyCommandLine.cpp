@@ -2,6 +2,7 @@
 
 #include "cli/GenRsaCommand.h"
 #include "cli/KeyRecordJson.h"
+#include "cli/Version.h"
 #include "keyrecord/ZarnPublicKey.h"
 #include "platform/Conversions.h"
 #include "platform/Errors.h"
@@ -10,10 +11,12 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <sstream>
 
@@ -219,6 +222,27 @@ int RunExport(const TExportOptions& options, std::ostream& out, std::ostream& er
 
 // ---- the application ----
 
+// CLI11 keeps an option's exclusions in a set ordered by address, so its help would list them in
+// an order that changes from run to run; this one lists them sorted.
+class TStableHelpFormatter : public CLI::Formatter {
+public:
+    std::string make_option_opts(const CLI::Option* option) const override {
+        std::string text = CLI::Formatter::make_option_opts(option);
+        const std::string label = " " + get_label("Excludes") + ":";
+        const std::size_t start = text.find(label);
+        if (start == std::string::npos)
+            return text;
+        std::vector<std::string> names;
+        for (const CLI::Option* excluded : option->get_excludes())
+            names.push_back(excluded->get_name());
+        std::sort(names.begin(), names.end());
+        text.resize(start + label.size());
+        for (const std::string& name : names)
+            text += " " + name;
+        return text;
+    }
+};
+
 void AddRecordOption(CLI::App& command, std::optional<std::string>& target, const std::string& names,
                      const std::string& description, std::vector<CLI::Option*>& record) {
     record.push_back(command.add_option(names, target, description));
@@ -259,7 +283,10 @@ std::vector<CLI::Option*> AddExportOptions(CLI::App& command, TExportOptions& op
 
 int RunZarnKey(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
     CLI::App app{"zarnkey: import, check and export Zarn public key files, and generate RSA key pairs"};
+    app.formatter(std::make_shared<TStableHelpFormatter>());
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("zarnkey ") + kProductVersion,
+                         "print the version and exit");
     app.footer(
         "Exit status: 0 when the operation's status is 0, 1 for any other status, 2 for a usage error,\n"
         "3 for an error such as a file that cannot be read or written (its text goes to standard error).");
@@ -283,6 +310,14 @@ int RunZarnKey(int argc, const char* const* argv, std::ostream& out, std::ostrea
     TGenRsaOptions genRsa;
     CLI::App* genRsaCommand = AddGenRsaCommand(app, genRsa);
 
+    std::string helpTopic;
+    CLI::App* helpCommand =
+        app.add_subcommand("help", "print this help, or with COMMAND what `COMMAND --help` prints");
+    std::vector<std::string> commandNames;
+    for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; }))
+        commandNames.push_back(command->get_name());
+    helpCommand->add_option("command", helpTopic, "the command")->check(CLI::IsMember(commandNames));
+
     try {
         app.parse(argc, argv);
         if (exportCommand->parsed() && exportOptions.FromJson.empty())
@@ -291,6 +326,14 @@ int RunZarnKey(int argc, const char* const* argv, std::ostream& out, std::ostrea
                     throw CLI::RequiredError(option->get_name() + " is required without --from-json");
     } catch (const CLI::ParseError& error) {
         return app.exit(error, out, err) == 0 ? kExitSuccess : kExitUsage;
+    }
+    if (helpCommand->parsed()) {
+        // The same text as --help, by the same road.
+        std::vector<const char*> helpArgs = {argv[0]};
+        if (!helpTopic.empty())
+            helpArgs.push_back(helpTopic.c_str());
+        helpArgs.push_back("--help");
+        return RunZarnKey(static_cast<int>(helpArgs.size()), helpArgs.data(), out, err);
     }
 
     try {

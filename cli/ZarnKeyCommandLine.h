@@ -4,6 +4,8 @@
 //   zarnkey check FILE...           one line per file: its status and message
 //   zarnkey export --out FILE ...   write a key file from options or from `show --json` output
 //   zarnkey genrsa [--bytes N]      generate an RSA key pair (cli/GenRsaCommand.h)
+//   zarnkey help [COMMAND]          what --help or COMMAND --help prints
+//   zarnkey --version               "zarnkey" and the version
 //
 // Exit status: 0 when the operation's status is 0, 1 for any other status, 2 for a usage error,
 // 3 for a raised error (its text goes to standard error).

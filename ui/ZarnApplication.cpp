@@ -16,6 +16,20 @@ namespace {
 
 constexpr const char* kWindowFontFamily = "MS Sans Serif";
 constexpr const char* kWineFontFile = "/usr/share/wine/fonts/ms_sans_serif.ttf";
+constexpr const char* kScalableFontFamily = "Tahoma";
+constexpr const char* kWineScalableFontFiles[] = {"/usr/share/wine/fonts/tahoma.ttf",
+                                                  "/usr/share/wine/fonts/tahomabd.ttf"};
+
+// Tahoma's widths at 95 % are at most the bitmap face's, for every text of the windows.
+constexpr int kScalableFontStretch = 95;
+bool g_scalableStandIn = false;
+
+bool AddFontFile(const char* fileName, const char* family) {
+    if (!QFile::exists(fileName))
+        return false;
+    const int id = QFontDatabase::addApplicationFont(fileName);
+    return id >= 0 && QFontDatabase::applicationFontFamilies(id).contains(family);
+}
 
 } // namespace
 
@@ -46,10 +60,20 @@ void SetApplicationTitle(const std::string& title) {
 
 bool LoadApplicationFonts() {
     static const bool loaded = [] {
-        if (QFile::exists(kWineFontFile)) {
-            const int id = QFontDatabase::addApplicationFont(kWineFontFile);
-            if (id >= 0 && QFontDatabase::applicationFontFamilies(id).contains(kWindowFontFamily))
-                return true;
+        // The bitmap face has strikes for a device pixel ratio of 1 only: on a denser screen its
+        // letters stay small while their advances grow. There Wine's Tahoma, the scalable face drawn
+        // to the bitmap face's proportions, stands in for it.
+        if (qApp->devicePixelRatio() != 1.0) {
+            bool scalable = true;
+            for (const char* fileName : kWineScalableFontFiles)
+                scalable = AddFontFile(fileName, kScalableFontFamily) && scalable;
+            if (scalable) {
+                QFont::insertSubstitution(kWindowFontFamily, kScalableFontFamily);
+                g_scalableStandIn = true;
+                return false;
+            }
+        } else if (AddFontFile(kWineFontFile, kWindowFontFamily)) {
+            return true;
         }
         QFont::insertSubstitutions(kWindowFontFamily,
                                    {"Liberation Sans Narrow", "Nimbus Sans Narrow", "Arial Narrow",
@@ -57,6 +81,10 @@ bool LoadApplicationFonts() {
         return false;
     }();
     return loaded;
+}
+
+int WindowFontStretch() {
+    return g_scalableStandIn ? kScalableFontStretch : QFont::AnyStretch;
 }
 
 std::string DefaultErrorBoxText(const std::string& message) {
