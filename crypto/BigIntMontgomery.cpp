@@ -94,60 +94,78 @@ struct TModulus {
     Word* Scratch; // Count words
 };
 
-// A column of the product: value = Low + High 2^64. The low and the high halves of the products are
-// summed apart, so each sum is one add-with-carry chain and neither waits for the other.
+// A column of the product: Low + High 2^128. Each product is one add, add-with-carry and carry count
+// (the compiler reads the comparison as the carry out), so the products of a column do not wait for
+// each other's carries.
 struct TColumn {
     UInt128 Low = 0;
-    UInt128 High = 0;
-    ZARN_INLINE void Add(Word a, Word b) {
-        const UInt128 product = static_cast<UInt128>(a) * b;
-        Low += static_cast<Word>(product);
-        High += static_cast<Word>(product >> kWordBits);
+    Word High = 0;
+    ZARN_INLINE void Add(UInt128 value) {
+        Low += value;
+        High += Low < value ? 1 : 0;
     }
-    // The column's carry into the next: everything above its low word.
-    ZARN_INLINE UInt128 Carry() const { return (Low >> kWordBits) + High; }
+    ZARN_INLINE void Add(Word a, Word b) { Add(static_cast<UInt128>(a) * b); }
+    // The column's low word; the rest moves down one word as the next column's start.
+    ZARN_INLINE Word Next() {
+        const auto low = static_cast<Word>(Low);
+        Low = (Low >> kWordBits) | (static_cast<UInt128>(High) << kWordBits);
+        High = 0;
+        return low;
+    }
 };
+
+// Column k of a b from row `first` to `end`, or of a^2: each a_i a_j with i < j formed once and doubled.
+template <bool Square>
+ZARN_INLINE TColumn ProductColumn(const Word* a, const Word* b, std::size_t k, std::size_t first,
+                                  std::size_t end) {
+    TColumn column;
+    if constexpr (Square) {
+#pragma GCC unroll 4
+        for (std::size_t i = first; 2 * i < k; ++i)
+            column.Add(a[i], a[k - i]);
+        column.High = (column.High << 1) | static_cast<Word>(column.Low >> (2 * kWordBits - 1));
+        column.Low <<= 1;
+        if (k % 2 == 0)
+            column.Add(a[k / 2], a[k / 2]);
+    } else {
+#pragma GCC unroll 4
+        for (std::size_t i = first; i < end; ++i)
+            column.Add(a[i], b[k - i]);
+    }
+    return column;
+}
 
 // r = a b / R mod N for a, b < N, by product scanning with the reduction folded in: column k < n takes
 // the products a_i b_(k-i) and q_i N_(k-i), then q_k = column * (-N^(-1)) mod 2^64 clears its low word;
-// columns n .. 2n - 2 give the words of the result, which is below 2N and loses N once if needed. With
-// Square, a_i a_j for i < j is formed once and doubled. Column k reads a and b only at indices above
-// k - n, so r may be a or b.
+// columns n .. 2n - 2 give the words of the result, which is below 2N and loses N once if needed. Column
+// k reads a and b only at indices above k - n, so r may be a or b.
 template <std::size_t Fixed, bool Square>
 ZARN_INLINE void MontgomeryProduct(const Word* a, const Word* b, const TModulus& m, Word* r) {
     const std::size_t n = Fixed != 0 ? Fixed : m.Count;
     Word local[Fixed != 0 ? Fixed : 1];
     Word* q = Fixed != 0 ? local : m.Scratch;
     const Word* N = m.N;
+    // The carry from the column below comes in last, so that a column's products need not wait for it.
     UInt128 carry = 0;
-#pragma GCC unroll 16
-    for (std::size_t k = 0; k < 2 * n - 1; ++k) {
-        const std::size_t first = k < n ? 0 : k - n + 1;
-        TColumn column;
-        if constexpr (Square) {
-#pragma GCC unroll 16
-            for (std::size_t i = first; 2 * i < k; ++i)
-                column.Add(a[i], a[k - i]);
-            column.Low <<= 1;
-            column.High <<= 1;
-            if (k % 2 == 0)
-                column.Add(a[k / 2], a[k / 2]);
-        } else {
-#pragma GCC unroll 16
-            for (std::size_t i = first; i <= k && i < n; ++i)
-                column.Add(a[i], b[k - i]);
-        }
-#pragma GCC unroll 16
-        for (std::size_t i = first; i < k && i < n; ++i)
+    for (std::size_t k = 0; k < n; ++k) {
+        TColumn column = ProductColumn<Square>(a, b, k, 0, k + 1);
+#pragma GCC unroll 4
+        for (std::size_t i = 0; i < k; ++i)
             column.Add(q[i], N[k - i]);
-        column.Low += carry;
-        if (k < n) {
-            q[k] = static_cast<Word>(column.Low) * m.Inverse;
-            column.Add(q[k], N[0]);
-        } else {
-            r[k - n] = static_cast<Word>(column.Low);
-        }
-        carry = column.Carry();
+        column.Add(carry);
+        q[k] = static_cast<Word>(column.Low) * m.Inverse;
+        column.Add(q[k], N[0]);
+        column.Next();
+        carry = column.Low;
+    }
+    for (std::size_t k = n; k < 2 * n - 1; ++k) {
+        TColumn column = ProductColumn<Square>(a, b, k, k - n + 1, n);
+#pragma GCC unroll 4
+        for (std::size_t i = k - n + 1; i < n; ++i)
+            column.Add(q[i], N[k - i]);
+        column.Add(carry);
+        r[k - n] = column.Next();
+        carry = column.Low;
     }
     r[n - 1] = static_cast<Word>(carry);
     if ((carry >> kWordBits) != 0 || AtLeast(r, N, n))
