@@ -248,13 +248,18 @@ TBigInt AnyBase(TOperands& operands, const TBigInt& N, unsigned long bits) {
     }
 }
 
-// Every bit length from 2 to 2100 with short exponents (zero, one and a negative one among them): the
-// digit, word and limb boundaries, the word counts of the unrolled loops and the limb counts and vector
-// counts of the IFMA loop all lie inside, each hit exactly.
+// Every bit length from 2 to 2100, and random lengths up to 4200, with short exponents (zero, one and
+// negative ones among them): the digit, word and limb boundaries, the word counts of the unrolled loops,
+// the limb and vector counts of the IFMA loop and its threshold all lie inside, each hit exactly.
 TEST(BigIntPowerMod, EveryFormAtEveryBitLength) {
     SCOPED_TRACE(test::SeedTrace());
     TOperands operands(22);
-    for (unsigned long bits = 2; bits <= 2100; ++bits) {
+    std::vector<unsigned long> lengths;
+    for (unsigned long bits = 2; bits <= 2100; ++bits)
+        lengths.push_back(bits);
+    for (int i = 0; i < Scaled(150); ++i)
+        lengths.push_back(2101 + operands.Below(2100));
+    for (const unsigned long bits : lengths) {
         const TBigInt N = OddModulus(operands, bits);
         const TBigInt base = AnyBase(operands, N, bits);
         const unsigned long eBits = operands.Below(4) == 0 ? operands.Below(3) : 1 + operands.Below(24);
@@ -270,11 +275,12 @@ TEST(BigIntPowerMod, EveryFormAtEveryBitLength) {
 TEST(BigIntPowerMod, EveryFormWithFullSizeExponents) {
     SCOPED_TRACE(test::SeedTrace());
     TOperands operands(29);
-    std::vector<unsigned long> lengths = {2,   3,   63,  64,  65,  255,  256,  257,  511,  512,
-                                          513, 766, 767, 768, 769, 1022, 1024, 1248, 2048, 2494};
-    for (int i = 0; i < Scaled(12); ++i)
+    std::vector<unsigned long> lengths = {2,    3,    63,   64,   65,   255,  256,  257,  511,
+                                          512,  513,  766,  767,  768,  769,  1022, 1024, 1246,
+                                          1247, 2048, 2494, 2495, 4096, 4158, 4159};
+    for (int i = 0; i < Scaled(30); ++i)
         lengths.push_back(2 + operands.Below(1100));
-    for (int i = 0; i < Scaled(2); ++i)
+    for (int i = 0; i < Scaled(3); ++i)
         lengths.push_back(2100 + operands.Below(2101));
     for (const unsigned long bits : lengths) {
         const TBigInt N = OddModulus(operands, bits);
