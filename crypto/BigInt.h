@@ -220,7 +220,7 @@ void PowerModReference(const TBigInt& Base, const TBigInt& E, const TBigInt& N, 
 //   IfmaPortable   the IFMA algorithm on lanes of plain code at every size: it checks that algorithm on
 //                  processors without IFMA.
 enum class TPowerModForm { Reference, Words, WordsUnrolled, Ifma, IfmaPortable };
-inline constexpr std::size_t kUnrolledWords[] = {1, 2, 3, 4, 5, 6, 7, 8};
+inline constexpr std::size_t kUnrolledWords[] = {1, 2, 3, 4, 5, 6, 7, 8, 16, 32};
 inline constexpr std::size_t kIfmaMinBits = 768;
 bool PowerModFormAvailable(TPowerModForm form);
 TPowerModForm BestPowerModForm();

@@ -114,23 +114,33 @@ struct TColumn {
     }
 };
 
+// for (i = begin; i < end; ++i) body(i): unrolled whole when the word count is fixed, by four otherwise.
+template <std::size_t Fixed, class TBody>
+ZARN_INLINE void Loop(std::size_t begin, std::size_t end, TBody body) {
+    if constexpr (Fixed != 0) {
+#pragma GCC unroll 32
+        for (std::size_t i = begin; i < end; ++i)
+            body(i);
+    } else {
+#pragma GCC unroll 4
+        for (std::size_t i = begin; i < end; ++i)
+            body(i);
+    }
+}
+
 // Column k of a b from row `first` to `end`, or of a^2: each a_i a_j with i < j formed once and doubled.
-template <bool Square>
+template <std::size_t Fixed, bool Square>
 ZARN_INLINE TColumn ProductColumn(const Word* a, const Word* b, std::size_t k, std::size_t first,
                                   std::size_t end) {
     TColumn column;
     if constexpr (Square) {
-#pragma GCC unroll 4
-        for (std::size_t i = first; 2 * i < k; ++i)
-            column.Add(a[i], a[k - i]);
+        Loop<Fixed>(first, (k + 1) / 2, [&](std::size_t i) { column.Add(a[i], a[k - i]); });
         column.High = (column.High << 1) | static_cast<Word>(column.Low >> (2 * kWordBits - 1));
         column.Low <<= 1;
         if (k % 2 == 0)
             column.Add(a[k / 2], a[k / 2]);
     } else {
-#pragma GCC unroll 4
-        for (std::size_t i = first; i < end; ++i)
-            column.Add(a[i], b[k - i]);
+        Loop<Fixed>(first, end, [&](std::size_t i) { column.Add(a[i], b[k - i]); });
     }
     return column;
 }
@@ -147,26 +157,22 @@ ZARN_INLINE void MontgomeryProduct(const Word* a, const Word* b, const TModulus&
     const Word* N = m.N;
     // The carry from the column below comes in last, so that a column's products need not wait for it.
     UInt128 carry = 0;
-    for (std::size_t k = 0; k < n; ++k) {
-        TColumn column = ProductColumn<Square>(a, b, k, 0, k + 1);
-#pragma GCC unroll 4
-        for (std::size_t i = 0; i < k; ++i)
-            column.Add(q[i], N[k - i]);
+    Loop<Fixed>(0, n, [&](std::size_t k) {
+        TColumn column = ProductColumn<Fixed, Square>(a, b, k, 0, k + 1);
+        Loop<Fixed>(0, k, [&](std::size_t i) { column.Add(q[i], N[k - i]); });
         column.Add(carry);
         q[k] = static_cast<Word>(column.Low) * m.Inverse;
         column.Add(q[k], N[0]);
         column.Next();
         carry = column.Low;
-    }
-    for (std::size_t k = n; k < 2 * n - 1; ++k) {
-        TColumn column = ProductColumn<Square>(a, b, k, k - n + 1, n);
-#pragma GCC unroll 4
-        for (std::size_t i = k - n + 1; i < n; ++i)
-            column.Add(q[i], N[k - i]);
+    });
+    Loop<Fixed>(n, 2 * n - 1, [&](std::size_t k) {
+        TColumn column = ProductColumn<Fixed, Square>(a, b, k, k - n + 1, n);
+        Loop<Fixed>(k - n + 1, n, [&](std::size_t i) { column.Add(q[i], N[k - i]); });
         column.Add(carry);
         r[k - n] = column.Next();
         carry = column.Low;
-    }
+    });
     r[n - 1] = static_cast<Word>(carry);
     if ((carry >> kWordBits) != 0 || AtLeast(r, N, n))
         SubtractWords(r, N, n);
