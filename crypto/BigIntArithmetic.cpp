@@ -21,6 +21,9 @@ inline std::uint64_t U(Digit d) {
 
 thread_local std::vector<Digit> t_scratch;
 
+// From this many digits on, products go through 64-bit words.
+constexpr std::size_t kWordProductDigits = 6;
+
 bool Flag(std::uint8_t positive) {
     return positive != 0;
 }
@@ -144,7 +147,10 @@ void BigIntMultiply(const TBigInt& A, const TBigInt& B, TBigInt& R) {
         const std::size_t na = Count(A);
         const std::size_t nb = Count(B);
         Resize(result, na + nb);
-        MultiplyColumns(DigitsOf(A), na, DigitsOf(B), nb, na + nb, nullptr, DigitsOf(result));
+        if (std::min(na, nb) >= kWordProductDigits)
+            MultiplyThroughWords(DigitsOf(A), na, DigitsOf(B), nb, DigitsOf(result));
+        else
+            MultiplyColumns(DigitsOf(A), na, DigitsOf(B), nb, na + nb, nullptr, DigitsOf(result));
         Normalize(result);
         result.Positive = Flag(A.Positive) == Flag(B.Positive) ? 1 : 0;
     });
@@ -155,7 +161,10 @@ void BigIntSquare(const TBigInt& A, TBigInt& R) {
     IntoResult(R, {&A}, [&](TBigInt& result) {
         const std::size_t n = Count(A);
         Resize(result, 2 * n);
-        SquareColumns(DigitsOf(A), n, DigitsOf(result));
+        if (n >= kWordProductDigits)
+            MultiplyThroughWords(DigitsOf(A), n, nullptr, n, DigitsOf(result));
+        else
+            SquareColumns(DigitsOf(A), n, DigitsOf(result));
         Normalize(result);
         result.Positive = 1;
     });

@@ -9,11 +9,13 @@
 #include "crypto/BigIntInternal.h"
 #include "platform/Errors.h"
 
+#include <algorithm>
 #include <iterator>
 #include <utility>
 
 #if defined(__x86_64__)
 #include <cpuid.h>
+#include <immintrin.h>
 #endif
 
 namespace zarn {
@@ -40,29 +42,36 @@ std::size_t BitLength(const TBigInt& A) {
     return kDigitBits * (n - 1) + (top == 0 ? 0 : kWordBits - static_cast<std::size_t>(__builtin_clzll(top)));
 }
 
-// The magnitude of A in w[0 .. words); its digits above the words must be zero.
-void ToWords(const TBigInt& A, Word* w, std::size_t words) {
-    for (std::size_t i = 0; i < words; ++i)
-        w[i] = 0;
-    for (std::size_t i = 0; i < Count(A); ++i) {
-        const std::size_t bit = kDigitBits * i;
-        const auto digit = static_cast<Word>(DigitsOf(A)[i]);
-        w[bit / kWordBits] |= digit << (bit % kWordBits);
-        if (bit % kWordBits > kWordBits - kDigitBits && bit / kWordBits + 1 < words)
-            w[bit / kWordBits + 1] |= digit >> (kWordBits - bit % kWordBits);
+// out[0 .. outCount) = the bits of in[0 .. inCount), taken as inBits bits an element, regrouped as outBits
+// bits an element (digits of 31 bits, words of 64, limbs of 52), least significant first; missing bits
+// are zero and bits beyond the output are dropped.
+void Repack(const Word* in, std::size_t inCount, int inBits, Word* out, std::size_t outCount, int outBits) {
+    std::size_t at = 0; // out[j] starts at bit `offset` of in[at]
+    int offset = 0;
+    for (std::size_t j = 0; j < outCount; ++j) {
+        Word value = at < inCount ? in[at] >> offset : 0;
+        std::size_t i = at;
+        for (int filled = inBits - offset; filled < outBits && ++i < inCount; filled += inBits)
+            value |= in[i] << filled;
+        out[j] = outBits == kWordBits ? value : value & ((Word{1} << outBits) - 1);
+        for (offset += outBits; offset >= inBits; offset -= inBits)
+            ++at;
     }
+}
+
+const Word* WordsOf(const TBigInt& A) {
+    return reinterpret_cast<const Word*>(DigitsOf(A));
+}
+
+// The magnitude of A in w[0 .. words).
+void ToWords(const TBigInt& A, Word* w, std::size_t words) {
+    Repack(WordsOf(A), Count(A), kDigitBits, w, words, kWordBits);
 }
 
 void FromWords(const Word* w, std::size_t words, TBigInt& A) {
     const std::size_t digits = (kWordBits * words + kDigitBits - 1) / kDigitBits;
     Resize(A, digits);
-    for (std::size_t i = 0; i < digits; ++i) {
-        const std::size_t bit = kDigitBits * i;
-        Word value = w[bit / kWordBits] >> (bit % kWordBits);
-        if (bit % kWordBits > kWordBits - kDigitBits && bit / kWordBits + 1 < words)
-            value |= w[bit / kWordBits + 1] << (kWordBits - bit % kWordBits);
-        DigitsOf(A)[i] = static_cast<Digit>(value & kDigitMask);
-    }
+    Repack(w, words, kWordBits, reinterpret_cast<Word*>(DigitsOf(A)), digits, kDigitBits);
     Normalize(A);
     A.Positive = 1;
 }
@@ -178,6 +187,20 @@ ZARN_INLINE void MontgomeryProduct(const Word* a, const Word* b, const TModulus&
         SubtractWords(r, N, n);
 }
 
+// r[0 .. na + nb) = a b, or a^2 (b = nullptr, nb = na), by the same columns without the reduction.
+void WordProduct(const Word* a, std::size_t na, const Word* b, std::size_t nb, Word* r) {
+    UInt128 carry = 0;
+    for (std::size_t k = 0; k + 1 < na + nb; ++k) {
+        const std::size_t first = k + 1 > nb ? k + 1 - nb : 0;
+        TColumn column = b == nullptr ? ProductColumn<0, true>(a, a, k, first, 0)
+                                      : ProductColumn<0, false>(a, b, k, first, std::min(na, k + 1));
+        column.Add(carry);
+        r[k] = column.Next();
+        carry = column.Low;
+    }
+    r[na + nb - 1] = static_cast<Word>(carry);
+}
+
 using TProduct = void (*)(const Word* a, const Word* b, const TModulus& m, Word* r);
 
 struct TWordKernels {
@@ -262,6 +285,13 @@ void PowerOfTwo(const TWordArithmetic& arithmetic, std::size_t bits, std::size_t
 
 // ---- IFMA ----
 
+#if defined(__x86_64__)
+// The operating system's saved-state mask; only called once OSXSAVE is known.
+__attribute__((target("xsave"))) unsigned long long SavedState() {
+    return _xgetbv(0);
+}
+#endif
+
 bool IfmaFound() {
 #if defined(__x86_64__)
     unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
@@ -272,9 +302,7 @@ bool IfmaFound() {
     if ((ebx & bit_AVX512F) == 0 || (ebx & bit_AVX512IFMA) == 0)
         return false;
     // The operating system saves the vector state: SSE, AVX, the mask registers and both zmm halves.
-    unsigned low = 0, high = 0;
-    __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
-    return (low & 0xE6) == 0xE6;
+    return (SavedState() & 0xE6) == 0xE6;
 #else
     return false;
 #endif
@@ -302,28 +330,6 @@ struct TLimbArithmetic {
         Multiply(a, a, r);
     }
 };
-
-void WordsToLimbs(const Word* w, std::size_t words, Word* limbs, std::size_t count) {
-    for (std::size_t j = 0; j < count; ++j) {
-        const std::size_t bit = kLimbBits * j;
-        Word value = bit / kWordBits < words ? w[bit / kWordBits] >> (bit % kWordBits) : 0;
-        if (bit % kWordBits > kWordBits - kLimbBits && bit / kWordBits + 1 < words)
-            value |= w[bit / kWordBits + 1] << (kWordBits - bit % kWordBits);
-        limbs[j] = value & kLimbMask;
-    }
-}
-
-void LimbsToWords(const Word* limbs, std::size_t count, Word* w, std::size_t words) {
-    for (std::size_t i = 0; i < words; ++i)
-        w[i] = 0;
-    for (std::size_t j = 0; j < count; ++j) {
-        const std::size_t bit = kLimbBits * j;
-        if (bit / kWordBits < words)
-            w[bit / kWordBits] |= limbs[j] << (bit % kWordBits);
-        if (bit % kWordBits > kWordBits - kLimbBits && bit / kWordBits + 1 < words)
-            w[bit / kWordBits + 1] |= limbs[j] >> (kWordBits - bit % kWordBits);
-    }
-}
 
 // ---- The exponentiation ----
 
@@ -429,8 +435,8 @@ void EnginePowerMod(const TBigInt& Base, const TBigInt& E, const TBigInt& N, det
     } else {
         PowerOfTwo(words, bits, kLimbBits * k, value); // R 2^(52 k) mod N
         words.Multiply(base, value, product);          // base 2^(52 k) mod N
-        WordsToLimbs(product, n, x, stride);
-        WordsToLimbs(modulus, n, limbModulus, stride);
+        Repack(product, n, kWordBits, x, stride, kLimbBits);
+        Repack(modulus, n, kWordBits, limbModulus, stride, kLimbBits);
         const TLimbArithmetic arithmetic{
             {limbModulus, words.Modulus.Inverse & kLimbMask, k, vectors, accumulator},
             form == detail::TPowerModForm::IfmaPortable,
@@ -439,11 +445,26 @@ void EnginePowerMod(const TBigInt& Base, const TBigInt& E, const TBigInt& N, det
         for (std::size_t i = 0; i < stride; ++i)
             x[i] = i == 0 ? 1 : 0;
         arithmetic.Multiply(power, x, power); // out of Montgomery form: at most N
-        LimbsToWords(power, k, product, n);
+        Repack(power, k, kLimbBits, product, n, kWordBits);
         if (AtLeast(product, modulus, n))
             SubtractWords(product, modulus, n);
     }
     FromWords(product, n, P);
+}
+
+void MultiplyThroughWords(const Digit* a, std::size_t na, const Digit* b, std::size_t nb, Digit* r) {
+    thread_local std::vector<Word> words;
+    const std::size_t wa = WordsFor(kDigitBits * na), wb = b == nullptr ? wa : WordsFor(kDigitBits * nb);
+    words.resize(2 * (wa + wb));
+    Word* x = words.data();
+    Word* y = x + wa;
+    Word* product = y + wb;
+    Repack(reinterpret_cast<const Word*>(a), na, kDigitBits, x, wa, kWordBits);
+    if (b != nullptr)
+        Repack(reinterpret_cast<const Word*>(b), nb, kDigitBits, y, wb, kWordBits);
+    WordProduct(x, wa, b == nullptr ? nullptr : y, wb, product);
+    Repack(product, wa + wb, kWordBits, reinterpret_cast<Word*>(r), b == nullptr ? 2 * na : na + nb,
+           kDigitBits);
 }
 
 } // namespace bigint
