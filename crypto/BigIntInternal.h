@@ -1,6 +1,7 @@
 // Internal to the BigInt sources: digit constants, record helpers, the raw digit kernels that the public
 // operations share, and the entry to the exponentiation engine. Kernels work on digit arrays (least
-// significant first, no count element) and never allocate.
+// significant first, no count element) and never allocate, but for the one scratch buffer per thread that
+// MultiplyThroughWords keeps.
 #pragma once
 
 #include "crypto/BigInt.h"
