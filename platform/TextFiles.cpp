@@ -21,6 +21,7 @@ constexpr unsigned char kCarriageReturn = 13;
 constexpr unsigned char kCtrlZ = 26;
 
 TWriteMethod g_writeMethod = TWriteMethod::wmAutomatic;
+std::function<void()> g_beforeFinalStep;
 
 [[noreturn]] void RaiseInOutError(const std::string& action, const std::string& fileName, int error) {
     throw EInOutError(action + " \"" + fileName + "\": " + std::strerror(error));
@@ -548,6 +549,8 @@ void WriteFileAtomically(const std::string& fileName, const std::string& content
         temporary.TakeOwnerAndModeOf(*existing, options.Mode);
     else
         temporary.SetMode(options.Mode ? *options.Mode : (0666 & ~CurrentUmask()));
+    if (g_beforeFinalStep)
+        g_beforeFinalStep();
     if (options.MayReplace)
         temporary.Replace(target);
     else
@@ -559,8 +562,9 @@ void WriteTextFileLine(const std::string& fileName, const std::string& line, con
     WriteFileAtomically(fileName, line + "\r\n", options);
 }
 
-void SetWriteMethodForTests(TWriteMethod method) {
+void SetWriteHooksForTests(TWriteMethod method, std::function<void()> beforeFinalStep) {
     g_writeMethod = method;
+    g_beforeFinalStep = std::move(beforeFinalStep);
 }
 
 } // namespace zarn

@@ -15,6 +15,7 @@
 
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -126,8 +127,11 @@ void WriteTextFileLine(const std::string& fileName, const std::string& line,
 // How the writer makes its temporary file and gives it the final name. Automatic takes an unnamed
 // file (O_TMPFILE) where the file system has it, else a named one, and for a write that may not
 // replace the first of RENAME_NOREPLACE, a hard link and an exclusive create that the file system
-// supports. The others force a named temporary file and one of those final steps: for tests.
+// supports. The others force a named temporary file and one of those final steps.
 enum class TWriteMethod { wmAutomatic, wmRenameNoReplace, wmLinkThenUnlink, wmExclusiveCreate };
-void SetWriteMethodForTests(TWriteMethod method);
+
+// For tests: the method the writer uses, and an action it runs right before its final step (after
+// its last check of the target), to stand for another process acting at the worst moment.
+void SetWriteHooksForTests(TWriteMethod method, std::function<void()> beforeFinalStep = {});
 
 } // namespace zarn
