@@ -393,7 +393,7 @@ bool TTextFileReader::Fill() {
     if (m_atEnd)
         return false;
     for (;;) {
-        const ssize_t count = read(m_fd, m_buffer.data(), m_buffer.size());
+        const ssize_t count = read(m_fd, m_buffer.data(), m_buffer.size() - 1);
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0)
@@ -453,7 +453,8 @@ void TTextFileReader::ReadLine(std::string& line, const TLineFilter* filter) {
 }
 
 bool TTextFileReader::FindLine(std::string& line, const TLineFilter& filter) {
-    // One action per byte value: the filter's classes, with the line rules' bytes on top.
+    // One action per byte value: the filter's classes, with the line rules' bytes on top. Keep and
+    // drop come first, so that one comparison tells the bytes that change nothing but the count.
     enum TAction : unsigned char { aKeep, aDrop, aReject, aLineFeed, aCtrlZ };
     std::array<unsigned char, 256> actions{};
     for (std::size_t c = 0; c < 256; ++c)
@@ -475,21 +476,21 @@ bool TTextFileReader::FindLine(std::string& line, const TLineFilter& filter) {
     std::size_t kept = 0;     // kept bytes of the current line so far
     bool lineCarried = false; // the current line began in an earlier buffer
     while (Fill()) {
-        const unsigned char* const begin = m_buffer.data();
-        const unsigned char* const end = begin + m_end;
+        unsigned char* const begin = m_buffer.data();
+        unsigned char* const end = begin + m_end;
+        *end = kLineFeed; // a sentinel: Fill leaves the last byte of the buffer free for it
         const unsigned char* p = begin + m_pos;
         const unsigned char* lineFrom = p;
-        bool restart = false;
-        while (p < end && !restart) {
-            switch (actions[*p]) {
-            case aKeep:
-                ++kept;
+        bool lineEndsLater = false; // the scan left the buffer through SkipRestOfLine
+        for (;;) {
+            unsigned char action;
+            while ((action = actions[*p]) <= aDrop) {
+                kept += action == aKeep;
                 ++p;
-                break;
-            case aDrop:
-                ++p;
-                break;
-            case aLineFeed:
+            }
+            if (action == aLineFeed) {
+                if (p == end)
+                    break;
                 if (kept > 0) {
                     store(lineFrom, p);
                     m_pos = static_cast<std::size_t>(p + 1 - begin);
@@ -497,8 +498,9 @@ bool TTextFileReader::FindLine(std::string& line, const TLineFilter& filter) {
                 }
                 lineFrom = ++p;
                 lineCarried = false;
-                break;
-            case aCtrlZ:
+                continue;
+            }
+            if (action == aCtrlZ) {
                 if (p == lineFrom && !lineCarried) { // at the start of a line: the end of the file
                     m_pos = static_cast<std::size_t>(p - begin);
                     return false;
@@ -509,18 +511,25 @@ bool TTextFileReader::FindLine(std::string& line, const TLineFilter& filter) {
                 SkipRestOfLine();
                 if (kept > 0)
                     return true;
-                restart = true;
-                break;
-            case aReject:
-                m_pos = static_cast<std::size_t>(p + 1 - begin);
-                SkipRestOfLine();
-                line.clear();
-                kept = 0;
-                restart = true;
+                lineEndsLater = true;
                 break;
             }
+            // A rejected byte: the line is no key line, and the rest of it is skipped unread.
+            line.clear();
+            kept = 0;
+            lineCarried = false;
+            const auto* lineFeed = static_cast<const unsigned char*>(
+                std::memchr(p + 1, kLineFeed, static_cast<std::size_t>(end - p)));
+            if (lineFeed != end) {
+                lineFrom = p = lineFeed + 1;
+                continue;
+            }
+            m_pos = m_end;
+            SkipRestOfLine();
+            lineEndsLater = true;
+            break;
         }
-        if (restart) {
+        if (lineEndsLater) {
             lineCarried = false;
             continue;
         }

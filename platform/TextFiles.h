@@ -77,7 +77,7 @@ private:
 
     std::string m_fileName;
     int m_fd = -1;
-    std::array<unsigned char, 65536> m_buffer{};
+    std::array<unsigned char, 65536> m_buffer{}; // filled up to its last byte, which FindLine uses
     std::size_t m_pos = 0;
     std::size_t m_end = 0;
     bool m_atEnd = false;
