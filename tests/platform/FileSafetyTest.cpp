@@ -1,7 +1,8 @@
 // What the writer and the reader promise about the files around them: only regular files with one
 // name are replaced, owner, group and mode stay, every valid name can be written, a write that may
 // not replace never does, and signals or a file-size limit never leave a part or a temporary file.
-// Signal, size-limit and race cases run in child processes.
+// Signal and size-limit cases run in child processes. (The reader's refusals are tested through the
+// import, and races between whole exports through zarnkey.)
 #include "platform/Errors.h"
 #include "platform/TextFiles.h"
 #include "tests/support/TestSupport.h"
@@ -234,50 +235,6 @@ TEST(FileSafety, WriteThatMayNotReplaceNeverDoes) {
     }
 }
 
-TEST(FileSafety, SimultaneousWritesThatMayNotReplaceHaveOneWinner) {
-    TTemporaryFolder folder;
-    const std::string content(4 << 20, 'A');
-    for (int round = 0; round < 20; ++round) {
-        const std::string target = folder.File("race" + std::to_string(round) + ".key");
-        int go[2];
-        ASSERT_EQ(pipe(go), 0);
-        std::fflush(nullptr);
-        pid_t children[2];
-        for (int i = 0; i < 2; ++i) {
-            children[i] = fork();
-            if (children[i] == 0) {
-                close(go[1]);
-                char byte;
-                if (read(go[0], &byte, 1) != 0)
-                    _exit(9);
-                TWriteOptions noReplace;
-                noReplace.MayReplace = false;
-                try {
-                    WriteFileAtomically(target, content + static_cast<char>('0' + i), noReplace);
-                } catch (const EFileExists&) {
-                    _exit(1);
-                } catch (...) {
-                    _exit(2);
-                }
-                _exit(0);
-            }
-        }
-        close(go[0]);
-        close(go[1]); // both start now
-        int exits[2];
-        for (int i = 0; i < 2; ++i) {
-            int status = 0;
-            waitpid(children[i], &status, 0);
-            exits[i] = WIFEXITED(status) ? WEXITSTATUS(status) : 100;
-        }
-        ASSERT_EQ(std::min(exits[0], exits[1]), 0) << "round " << round;
-        ASSERT_EQ(std::max(exits[0], exits[1]), 1) << "round " << round;
-        const char winner = exits[0] == 0 ? '0' : '1';
-        EXPECT_EQ(ReadFile(target), content + winner);
-    }
-    EXPECT_EQ(Entries(folder.Path()).size(), 20u) << "no temporary file is left";
-}
-
 // True when process `pid` has a file open in `folder`: the writer's temporary file.
 bool HasFileOpenIn(pid_t pid, const std::string& folder) {
     const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
@@ -388,29 +345,6 @@ TEST(FileSafety, FileSizeLimitIsAnErrorNotASignal) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: wrong error text; 2: SIGXFSZ not restored";
     EXPECT_EQ(ReadFile(target), "old key line\r\n");
     EXPECT_EQ(Entries(folder.Path()), std::vector<std::string>{"keep.key"});
-}
-
-TEST(FileSafety, ReaderRefusesWhatIsNotARegularFileWithoutBlocking) {
-    TTemporaryFolder folder;
-    ASSERT_EQ(mkfifo(folder.File("fifo").c_str(), 0644), 0);
-    ASSERT_EQ(symlink("fifo", folder.File("link").c_str()), 0);
-    // In a child with an alarm, so that a reader that blocks or spins fails instead of hanging.
-    const int status = WaitStatusOfChild([&] {
-        alarm(20);
-        int failures = 0;
-        for (const std::string& name :
-             {folder.File("fifo"), folder.File("link"), std::string("/dev/zero"), std::string("/dev/null")}) {
-            const std::string error = ErrorOf([&] { TTextFileReader reader(name); });
-            if (error.find(name) == std::string::npos ||
-                error.find("not a regular file") == std::string::npos) {
-                std::fprintf(stderr, "%s: \"%s\"\n", name.c_str(), error.c_str());
-                ++failures;
-            }
-        }
-        return failures;
-    });
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 } // namespace
