@@ -161,7 +161,9 @@ CLI::App* AddGenRsaCommand(CLI::App& app, TGenRsaOptions& options) {
             },
             "EVEN 4..254"));
     command->add_flag("--json", options.Json, "print one JSON object");
-    command->footer("Exit status: 0 for a valid key pair, 1 when stopped or when no run of 50 gave one.");
+    command->footer(
+        "Exit status: 0 for a valid key pair, 1 when stopped or when no run of 50 gave one, 2 for a\n"
+        "length it does not accept, 3 when the result cannot be written to standard output.");
     return command;
 }
 

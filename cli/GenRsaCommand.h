@@ -10,7 +10,8 @@
 // is overwritten in place. At the end standard output gets the outcome, the number of runs and the
 // last run's texts (or one JSON object with them). Ctrl-C asks to stop: the current run finishes and
 // the outcome is kgStopped; a second Ctrl-C ends the program at once. Exit status 0 for a valid key
-// pair, 1 for a stopped generation or one that ran out of runs.
+// pair, 1 for a stopped generation or one that ran out of runs, 2 for a length outside 4..254 or
+// odd, 3 when standard output cannot be written.
 #pragma once
 
 #include <CLI/CLI.hpp>
