@@ -38,6 +38,15 @@ public:
         }
         return m_path;
     }
+    // Replacing is asked for by --force alone: a file that appears after the check above is not
+    // replaced.
+    std::optional<TSaveChoice> ExecuteSaveDialogForWrite(const std::string& initialFolder,
+                                                         bool overwritePrompt) override {
+        std::optional<std::string> chosen = ExecuteSaveDialog(initialFolder, overwritePrompt);
+        if (!chosen)
+            return std::nullopt;
+        return TSaveChoice{std::move(*chosen), m_replace || !overwritePrompt};
+    }
     bool RefusedReplace() const { return m_refusedReplace; }
 
 private:
@@ -206,13 +215,22 @@ int RunExport(const TExportOptions& options, std::ostream& out, std::ostream& er
         SetFromOptions(options, key);
     TCommandLineDialogs dialogs(options.Out, options.Replace);
     key.SetFileDialogs(&dialogs);
+    const std::string existsText =
+        "zarnkey: " + MessageToUtf8(options.Out) + " exists; add --force to replace it\n";
     std::string message;
-    const std::int32_t status = key.ExportKey(message);
+    std::int32_t status = 0;
+    try {
+        status = key.ExportKey(message);
+    } catch (const EFileExists&) {
+        // The file appeared after the check: the same outcome as a file that was there before.
+        err << existsText;
+        return kExitStatusNotZero;
+    }
     out << "File: " << MessageToUtf8(options.Out) << "\n";
     out << "Status: " << status << "\n";
     out << "Message: " << message << "\n";
     if (dialogs.RefusedReplace()) {
-        err << "zarnkey: " << MessageToUtf8(options.Out) << " exists; add --force to replace it\n";
+        err << existsText;
         return ExitFor(status);
     }
     out << "HashResult: " << Latin1ToJsonString(key.GetHashResult()) << "\n";
@@ -250,7 +268,9 @@ void AddRecordOption(CLI::App& command, std::optional<std::string>& target, cons
 
 std::vector<CLI::Option*> AddExportOptions(CLI::App& command, TExportOptions& options) {
     command.add_option("--out,-o", options.Out, "the key file to write")->required();
-    command.add_flag("--force,-f", options.Replace, "replace the file when it exists");
+    command.add_flag("--force,-f", options.Replace,
+                     "replace the file when it exists; without it an existing file, also one that appears "
+                     "during the export, is left as it is (exit status 1)");
     std::vector<CLI::Option*> record;
     AddRecordOption(command, options.OwnerId, "--owner-id,--PublicKeyOwnerId",
                     "owner identifier digits (blanks removed, cut to 10)", record);
@@ -279,6 +299,43 @@ std::vector<CLI::Option*> AddExportOptions(CLI::App& command, TExportOptions& op
     return record;
 }
 
+// CLI11 takes the argument after "--name=" as the option's value; an empty value is meant.
+std::vector<std::string> SplitEmptyValues(int argc, const char* const* argv) {
+    std::vector<std::string> args;
+    bool options = true;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--")
+            options = false;
+        if (options && i > 0 && arg.size() > 3 && arg.compare(0, 2, "--") == 0 &&
+            arg.find('=') == arg.size() - 1) {
+            args.push_back(arg.substr(0, arg.size() - 1));
+            args.emplace_back();
+            continue;
+        }
+        args.push_back(arg);
+    }
+    return args;
+}
+
+// Flushes `out` and raises when something written to it was lost.
+void CheckOutput(std::ostream& out) {
+    errno = 0;
+    out.flush();
+    if (!out.good()) {
+        const int error = errno;
+        throw Exception(std::string("cannot write standard output: ") +
+                        (error != 0 ? std::strerror(error) : "write error"));
+    }
+}
+
+template <typename F>
+int WithCheckedOutput(std::ostream& out, F run) {
+    const int exitStatus = run();
+    CheckOutput(out);
+    return exitStatus;
+}
+
 } // namespace
 
 int RunZarnKey(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
@@ -287,9 +344,10 @@ int RunZarnKey(int argc, const char* const* argv, std::ostream& out, std::ostrea
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("zarnkey ") + kProductVersion,
                          "print the version and exit");
-    app.footer(
-        "Exit status: 0 when the operation's status is 0, 1 for any other status, 2 for a usage error,\n"
-        "3 for an error such as a file that cannot be read or written (its text goes to standard error).");
+    app.footer("Exit status: 0 when the operation's status is 0, 1 for any other status and for an export\n"
+               "without --force onto a file that exists, 2 for a usage error, 3 for an error such as a file\n"
+               "that cannot be read or written or standard output that cannot be written (its text goes to\n"
+               "standard error).");
 
     TShowOptions show;
     CLI::App* showCommand =
@@ -319,11 +377,16 @@ int RunZarnKey(int argc, const char* const* argv, std::ostream& out, std::ostrea
     helpCommand->add_option("command", helpTopic, "the command")->check(CLI::IsMember(commandNames));
 
     try {
-        app.parse(argc, argv);
+        const std::vector<std::string> args = SplitEmptyValues(argc, argv);
+        std::vector<const char*> pointers;
+        for (const std::string& arg : args)
+            pointers.push_back(arg.c_str());
+        app.parse(static_cast<int>(pointers.size()), pointers.data());
         if (exportCommand->parsed() && exportOptions.FromJson.empty())
             for (CLI::Option* option : recordOptions)
                 if (option->count() == 0)
-                    throw CLI::RequiredError(option->get_name() + " is required without --from-json");
+                    throw CLI::RequiredError(option->get_name() + " is required without --from-json",
+                                             CLI::ExitCodes::RequiredError);
     } catch (const CLI::ParseError& error) {
         return app.exit(error, out, err) == 0 ? kExitSuccess : kExitUsage;
     }
@@ -338,17 +401,39 @@ int RunZarnKey(int argc, const char* const* argv, std::ostream& out, std::ostrea
 
     try {
         if (showCommand->parsed())
-            return RunShow(show, out);
+            return WithCheckedOutput(out, [&] { return RunShow(show, out); });
         if (checkCommand->parsed())
-            return RunCheck(checkFiles, out, err);
+            return WithCheckedOutput(out, [&] { return RunCheck(checkFiles, out, err); });
         if (genRsaCommand->parsed())
-            return RunGenRsa(genRsa, out, err);
-        return RunExport(exportOptions, out, err);
+            return WithCheckedOutput(out, [&] { return RunGenRsa(genRsa, out, err); });
+        return WithCheckedOutput(out, [&] { return RunExport(exportOptions, out, err); });
     } catch (const std::exception& error) {
         out.flush();
         err << "zarnkey: " << ErrorText(error) << "\n";
         return kExitRaisedError;
     }
+}
+
+int FinishStandardOutput(int exitStatus, std::ostream& err) {
+    const bool reported = !std::cout.good();
+    errno = 0;
+    std::cout.flush();
+    bool failed = !std::cout.good();
+    int error = errno;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        failed = true;
+        error = error != 0 ? error : errno;
+    }
+    if (std::fclose(stdout) != 0) {
+        failed = true;
+        error = error != 0 ? error : errno;
+    }
+    if (!failed)
+        return exitStatus;
+    if (!reported)
+        err << "zarnkey: cannot write standard output: "
+            << (error != 0 ? std::strerror(error) : "write error") << "\n";
+    return kExitRaisedError;
 }
 
 } // namespace zarn

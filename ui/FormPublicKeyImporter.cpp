@@ -107,6 +107,8 @@ TForm1::TForm1(QWidget* parent)
     m_zarnPublicKey1->SetShowFileDialog(true);
     m_zarnPublicKey1->SetFileDialogs(m_fileDialogs.get());
 
+    MakeButtonsPressOnlyWhenFocused(this);
+
     ConnectHandler(ui->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     ConnectHandler(ui->Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
     ConnectHandler(ui->Button3, &QPushButton::clicked, this, &TForm1::Button3Click);

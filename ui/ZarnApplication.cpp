@@ -8,7 +8,9 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QPixmap>
+#include <QPushButton>
 
 namespace zarn {
 
@@ -31,7 +33,39 @@ bool AddFontFile(const char* fileName, const char* family) {
     return id >= 0 && QFontDatabase::applicationFontFamilies(id).contains(family);
 }
 
+// Return and Enter on a focused push button press it. A held key presses once.
+class TReturnPressesButton : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool plain = key->modifiers() == Qt::NoModifier ||
+                           (key->modifiers() == Qt::KeypadModifier && key->key() == Qt::Key_Enter);
+        if (!plain || (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter))
+            return false;
+        auto* button = qobject_cast<QPushButton*>(watched);
+        if (button == nullptr)
+            return false;
+        if (!key->isAutoRepeat() && button->isEnabled())
+            button->click();
+        return true;
+    }
+};
+
 } // namespace
+
+void MakeButtonsPressOnlyWhenFocused(QWidget* window) {
+    auto* filter = new TReturnPressesButton(window);
+    for (QPushButton* button : window->findChildren<QPushButton*>()) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        button->installEventFilter(filter);
+    }
+}
 
 TZarnApplication::TZarnApplication(int& argc, char** argv) : QApplication(argc, argv) {
     LoadApplicationFonts();

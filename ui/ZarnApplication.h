@@ -63,6 +63,11 @@ void ShowException(std::exception_ptr error);
 // Runs `handler`; an error it raises is shown with ShowException and goes no further.
 void CallHandler(const std::function<void()>& handler);
 
+// Makes `window`'s push buttons keyboard buttons as on the desktop the layouts come from: none is a
+// default or auto-default button, so Enter in an edit box presses nothing, and Return or Enter on a
+// focused button presses it, as Space does.
+void MakeButtonsPressOnlyWhenFocused(QWidget* window);
+
 // Connects `signal` of `sender` to `handler` of `form`, called through CallHandler with the sender.
 template <typename TSender, typename TSignal, typename TForm>
 void ConnectHandler(TSender* sender, TSignal signal, TForm* form, void (TForm::*handler)(QObject*)) {
