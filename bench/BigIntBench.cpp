@@ -1,8 +1,8 @@
 // The big integers next to GMP, each case measured in the same run: multiplication and squaring at 512
 // and 1024 bits, division of 1024 by 512 bits, the remainder by a small prime at 512 bits, and the
-// modular exponentiation with full-size exponents at 256 to 2048 bits (at 1024 bits also with the portable
-// and the AVX2 digit kernels). The exponentiation cases count the memory allocations per call, which must not
-// grow with the exponent.
+// modular exponentiation with full-size exponents at 256 to 2048 bits in the best form the processor
+// offers and in each other form of the engine (the generic word loop, the unrolled word loops, IFMA). The
+// exponentiation cases count the memory allocations per call, which must not grow with the exponent.
 //
 // Times are the thread's CPU time per operation, taken over batches of operations (a fixed number of
 // batches per case), so that time spent waiting for a processor shared with other work counts for
@@ -45,7 +45,7 @@ void operator delete(void* block, std::size_t) noexcept {
 namespace {
 
 using zarn::TBigInt;
-using zarn::detail::TDigitKernels;
+using zarn::detail::TPowerModForm;
 
 double ThreadSeconds() {
     timespec now{};
@@ -192,14 +192,14 @@ void PowerMod(benchmark::State& state, unsigned long bits, bool ours) {
         state.counters["allocs/call"] = static_cast<double>(allocations) / static_cast<double>(calls);
 }
 
-void PowerModWith(benchmark::State& state, unsigned long bits, TDigitKernels kernels) {
-    if (!zarn::detail::DigitKernelsAvailable(kernels)) {
+void PowerModWith(benchmark::State& state, unsigned long bits, TPowerModForm form) {
+    if (!zarn::detail::PowerModFormAvailable(form)) {
         state.SkipWithError("not offered by this processor");
         return;
     }
-    zarn::detail::UseDigitKernels(kernels);
+    zarn::detail::UsePowerModForm(form);
     PowerMod(state, bits, true);
-    zarn::detail::UseDigitKernels(zarn::detail::BestDigitKernels());
+    zarn::detail::UsePowerModForm(zarn::detail::BestPowerModForm());
 }
 
 // Each case runs `batches` batches on both sides.
@@ -220,12 +220,12 @@ void Register(const std::string& name, void (*run)(benchmark::State&, unsigned l
         ->Iterations(batches);
 }
 
-void RegisterWithKernels(unsigned long bits, const std::string& form, TDigitKernels kernels, long batches) {
-    const std::string name = "PowerMod_" + std::to_string(bits) + "_" + form + "_kernels";
-    benchmark::RegisterBenchmark((name + "/ours").c_str(), PowerModWith, bits, kernels)
+void RegisterWithForm(unsigned long bits, const std::string& name, TPowerModForm form, long batches) {
+    const std::string prefix = "PowerMod_" + std::to_string(bits) + "_" + name;
+    benchmark::RegisterBenchmark((prefix + "/ours").c_str(), PowerModWith, bits, form)
         ->UseManualTime()
         ->Iterations(batches);
-    benchmark::RegisterBenchmark((name + "/baseline").c_str(), PowerMod, bits, false)
+    benchmark::RegisterBenchmark((prefix + "/baseline").c_str(), PowerMod, bits, false)
         ->UseManualTime()
         ->Iterations(batches);
 }
@@ -244,9 +244,15 @@ int main(int argc, char** argv) {
     Register("PowerMod_512", PowerMod, 512, 150);
     Register("PowerMod_1024", PowerMod, 1024, 400);
     Register("PowerMod_2048", PowerMod, 2048, 80);
-    // Up to 512 bits the exponentiation runs on machine words, whatever the digit kernels; above, on
-    // the digits with the kernels chosen.
-    RegisterWithKernels(1024, "portable", TDigitKernels::Portable, 100);
-    RegisterWithKernels(1024, "avx2", TDigitKernels::Avx2, 100);
+    // Each form of the engine on its own: the generic word loop, the unrolled word loops (up to 512 bits),
+    // IFMA (from 768 bits).
+    const std::pair<unsigned long, long> sizes[] = {{256, 500}, {512, 150}, {1024, 200}, {2048, 40}};
+    for (const auto& [bits, batches] : sizes) {
+        RegisterWithForm(bits, "words", TPowerModForm::Words, batches);
+        if (bits <= 512)
+            RegisterWithForm(bits, "unrolled", TPowerModForm::WordsUnrolled, batches);
+        else
+            RegisterWithForm(bits, "ifma", TPowerModForm::Ifma, batches);
+    }
     return zarn::bench::RunWithRatios(argc, argv);
 }

@@ -1,8 +1,10 @@
-// `zarnkey show` on 100 MB key files whose key line stands at the end: throughput and peak memory
+// `zarnkey show` on large key files whose key line stands at the end: throughput and peak memory
 // of the whole process, next to a plain read of the same file (read(2) in 64 KiB pieces, counting
 // line feeds) in the same run. The peak memory is that of the zarnkey process (an upper bound: it
-// includes the small image of this program from which it is spawned). Files: many junk lines; one junk line
-// of 100 MB; one key line followed by 100 MB of hexadecimal digits.
+// includes the small image of this program from which it is spawned). Files of 100 MB: many junk
+// lines; one junk line of 100 MB; one key line followed by 100 MB of hexadecimal digits. Files of
+// 256 MB, where the cost per line counts: empty lines; short text lines; lines of hexadecimal digits
+// that fail at their last character. Those three aim at 300 MB/s or more in under 16 MiB.
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -83,6 +85,31 @@ void WriteLongKeyLine(const std::string& file) {
     out << line << std::string(kFileSize, '0') << "\r\n";
 }
 
+constexpr std::size_t kShortLinesSize = 256u << 20;
+
+// Lines of `line` up to 256 MB, then the key line.
+void WriteRepeatedLines(const std::string& file, const std::string& line) {
+    std::ofstream out(file, std::ios::binary);
+    std::string block;
+    while (block.size() < (1u << 20))
+        block += line;
+    for (std::size_t written = 0; written < kShortLinesSize; written += block.size())
+        out << block;
+    out << kKeyLine;
+}
+
+void WriteEmptyLines(const std::string& file) {
+    WriteRepeatedLines(file, "\r\n");
+}
+
+void WriteShortLines(const std::string& file) {
+    WriteRepeatedLines(file, "Zarn key\r\n");
+}
+
+void WriteHexLinesFailingLast(const std::string& file) {
+    WriteRepeatedLines(file, "0123456789ABCDEF0123456789ABCDEF:\r\n");
+}
+
 template <typename F>
 TMeasure Best(F measure, const std::string& file) {
     TMeasure best = measure(file);
@@ -103,9 +130,10 @@ int main() {
         const char* name;
         void (*write)(const std::string&);
     };
-    const Case cases[] = {{"junk lines", WriteJunkLines},
-                          {"one 100 MB junk line", WriteOneJunkLine},
-                          {"100 MB key line", WriteLongKeyLine}};
+    const Case cases[] = {
+        {"junk lines", WriteJunkLines},          {"one 100 MB junk line", WriteOneJunkLine},
+        {"100 MB key line", WriteLongKeyLine},   {"256 MB empty lines", WriteEmptyLines},
+        {"256 MB short lines", WriteShortLines}, {"256 MB hex, last bad", WriteHexLinesFailingLast}};
     std::printf("%-22s %12s %14s %12s %16s\n", "file", "zarnkey MB/s", "plain read MB/s", "ours/base",
                 "peak memory MiB");
     for (const Case& c : cases) {

@@ -7,7 +7,6 @@
 
 #include <csignal>
 #include <iostream>
-#include <limits>
 #include <unistd.h>
 
 namespace zarn {
@@ -147,10 +146,24 @@ void PrintResult(const TKeyGenResult& result, const TConsoleHost& host, bool jso
 CLI::App* AddGenRsaCommand(CLI::App& app, TGenRsaOptions& options) {
     CLI::App* command = app.add_subcommand(
         "genrsa", "generate an RSA key pair (public exponent 65537); Ctrl-C stops after the current run");
-    command->add_option("--bytes", options.Bytes, "modulus length in bytes (default 128)")
-        ->check(CLI::Range(1, std::numeric_limits<std::int32_t>::max()));
+    command
+        ->add_option("--bytes", options.Bytes,
+                     "modulus length in bytes: an even number from " + std::to_string(kMinGenRsaBytes) +
+                         " to " + std::to_string(kMaxGenRsaBytes) + " (default 128)")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                std::int32_t bytes = 0;
+                if (CLI::detail::lexical_cast(text, bytes) && bytes >= kMinGenRsaBytes &&
+                    bytes <= kMaxGenRsaBytes && bytes % 2 == 0)
+                    return std::string();
+                return "'" + text + "' is not a length genrsa accepts: an even number from " +
+                       std::to_string(kMinGenRsaBytes) + " to " + std::to_string(kMaxGenRsaBytes);
+            },
+            "EVEN 4..254"));
     command->add_flag("--json", options.Json, "print one JSON object");
-    command->footer("Exit status: 0 for a valid key pair, 1 when stopped or when no run of 50 gave one.");
+    command->footer(
+        "Exit status: 0 for a valid key pair, 1 when stopped or when no run of 50 gave one, 2 for a\n"
+        "length it does not accept, 3 when the result cannot be written to standard output.");
     return command;
 }
 

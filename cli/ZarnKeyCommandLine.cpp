@@ -2,6 +2,7 @@
 
 #include "cli/GenRsaCommand.h"
 #include "cli/KeyRecordJson.h"
+#include "cli/Version.h"
 #include "keyrecord/ZarnPublicKey.h"
 #include "platform/Conversions.h"
 #include "platform/Errors.h"
@@ -10,10 +11,12 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <sstream>
 
@@ -34,6 +37,15 @@ public:
             return std::nullopt;
         }
         return m_path;
+    }
+    // Replacing is asked for by --force alone: a file that appears after the check above is not
+    // replaced.
+    std::optional<TSaveChoice> ExecuteSaveDialogForWrite(const std::string& initialFolder,
+                                                         bool overwritePrompt) override {
+        std::optional<std::string> chosen = ExecuteSaveDialog(initialFolder, overwritePrompt);
+        if (!chosen)
+            return std::nullopt;
+        return TSaveChoice{std::move(*chosen), m_replace || !overwritePrompt};
     }
     bool RefusedReplace() const { return m_refusedReplace; }
 
@@ -203,13 +215,22 @@ int RunExport(const TExportOptions& options, std::ostream& out, std::ostream& er
         SetFromOptions(options, key);
     TCommandLineDialogs dialogs(options.Out, options.Replace);
     key.SetFileDialogs(&dialogs);
+    const std::string existsText =
+        "zarnkey: " + MessageToUtf8(options.Out) + " exists; add --force to replace it\n";
     std::string message;
-    const std::int32_t status = key.ExportKey(message);
+    std::int32_t status = 0;
+    try {
+        status = key.ExportKey(message);
+    } catch (const EFileExists&) {
+        // The file appeared after the check: the same outcome as a file that was there before.
+        err << existsText;
+        return kExitStatusNotZero;
+    }
     out << "File: " << MessageToUtf8(options.Out) << "\n";
     out << "Status: " << status << "\n";
     out << "Message: " << message << "\n";
     if (dialogs.RefusedReplace()) {
-        err << "zarnkey: " << MessageToUtf8(options.Out) << " exists; add --force to replace it\n";
+        err << existsText;
         return ExitFor(status);
     }
     out << "HashResult: " << Latin1ToJsonString(key.GetHashResult()) << "\n";
@@ -219,6 +240,27 @@ int RunExport(const TExportOptions& options, std::ostream& out, std::ostream& er
 
 // ---- the application ----
 
+// CLI11 keeps an option's exclusions in a set ordered by address, so its help would list them in
+// an order that changes from run to run; this one lists them sorted.
+class TStableHelpFormatter : public CLI::Formatter {
+public:
+    std::string make_option_opts(const CLI::Option* option) const override {
+        std::string text = CLI::Formatter::make_option_opts(option);
+        const std::string label = " " + get_label("Excludes") + ":";
+        const std::size_t start = text.find(label);
+        if (start == std::string::npos)
+            return text;
+        std::vector<std::string> names;
+        for (const CLI::Option* excluded : option->get_excludes())
+            names.push_back(excluded->get_name());
+        std::sort(names.begin(), names.end());
+        text.resize(start + label.size());
+        for (const std::string& name : names)
+            text += " " + name;
+        return text;
+    }
+};
+
 void AddRecordOption(CLI::App& command, std::optional<std::string>& target, const std::string& names,
                      const std::string& description, std::vector<CLI::Option*>& record) {
     record.push_back(command.add_option(names, target, description));
@@ -226,7 +268,9 @@ void AddRecordOption(CLI::App& command, std::optional<std::string>& target, cons
 
 std::vector<CLI::Option*> AddExportOptions(CLI::App& command, TExportOptions& options) {
     command.add_option("--out,-o", options.Out, "the key file to write")->required();
-    command.add_flag("--force,-f", options.Replace, "replace the file when it exists");
+    command.add_flag("--force,-f", options.Replace,
+                     "replace the file when it exists; without it an existing file, also one that appears "
+                     "during the export, is left as it is (exit status 1)");
     std::vector<CLI::Option*> record;
     AddRecordOption(command, options.OwnerId, "--owner-id,--PublicKeyOwnerId",
                     "owner identifier digits (blanks removed, cut to 10)", record);
@@ -255,14 +299,55 @@ std::vector<CLI::Option*> AddExportOptions(CLI::App& command, TExportOptions& op
     return record;
 }
 
+// CLI11 takes the argument after "--name=" as the option's value; an empty value is meant.
+std::vector<std::string> SplitEmptyValues(int argc, const char* const* argv) {
+    std::vector<std::string> args;
+    bool options = true;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--")
+            options = false;
+        if (options && i > 0 && arg.size() > 3 && arg.compare(0, 2, "--") == 0 &&
+            arg.find('=') == arg.size() - 1) {
+            args.push_back(arg.substr(0, arg.size() - 1));
+            args.emplace_back();
+            continue;
+        }
+        args.push_back(arg);
+    }
+    return args;
+}
+
+// Flushes `out` and raises when something written to it was lost.
+void CheckOutput(std::ostream& out) {
+    errno = 0;
+    out.flush();
+    if (!out.good()) {
+        const int error = errno;
+        throw Exception(std::string("cannot write standard output: ") +
+                        (error != 0 ? std::strerror(error) : "write error"));
+    }
+}
+
+template <typename F>
+int WithCheckedOutput(std::ostream& out, F run) {
+    const int exitStatus = run();
+    CheckOutput(out);
+    return exitStatus;
+}
+
 } // namespace
 
 int RunZarnKey(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
     CLI::App app{"zarnkey: import, check and export Zarn public key files, and generate RSA key pairs"};
+    app.formatter(std::make_shared<TStableHelpFormatter>());
     app.require_subcommand(1);
-    app.footer(
-        "Exit status: 0 when the operation's status is 0, 1 for any other status, 2 for a usage error,\n"
-        "3 for an error such as a file that cannot be read or written (its text goes to standard error).");
+    app.set_version_flag("--version", std::string("zarnkey ") + kProductVersion,
+                         "print the version and exit");
+    app.footer("Exit status: 0 when the operation's status is 0, 1 for any other status and for an export\n"
+               "without --force onto a file that exists, 2 for a usage error, 3 for an error such as a file\n"
+               "that cannot be read or written or standard output that cannot be written (its text goes to\n"
+               "standard error).");
 
     TShowOptions show;
     CLI::App* showCommand =
@@ -283,29 +368,72 @@ int RunZarnKey(int argc, const char* const* argv, std::ostream& out, std::ostrea
     TGenRsaOptions genRsa;
     CLI::App* genRsaCommand = AddGenRsaCommand(app, genRsa);
 
+    std::string helpTopic;
+    CLI::App* helpCommand =
+        app.add_subcommand("help", "print this help, or with COMMAND what `COMMAND --help` prints");
+    std::vector<std::string> commandNames;
+    for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; }))
+        commandNames.push_back(command->get_name());
+    helpCommand->add_option("command", helpTopic, "the command")->check(CLI::IsMember(commandNames));
+
     try {
-        app.parse(argc, argv);
+        const std::vector<std::string> args = SplitEmptyValues(argc, argv);
+        std::vector<const char*> pointers;
+        for (const std::string& arg : args)
+            pointers.push_back(arg.c_str());
+        app.parse(static_cast<int>(pointers.size()), pointers.data());
         if (exportCommand->parsed() && exportOptions.FromJson.empty())
             for (CLI::Option* option : recordOptions)
                 if (option->count() == 0)
-                    throw CLI::RequiredError(option->get_name() + " is required without --from-json");
+                    throw CLI::RequiredError(option->get_name() + " is required without --from-json",
+                                             CLI::ExitCodes::RequiredError);
     } catch (const CLI::ParseError& error) {
         return app.exit(error, out, err) == 0 ? kExitSuccess : kExitUsage;
+    }
+    if (helpCommand->parsed()) {
+        // The same text as --help, by the same road.
+        std::vector<const char*> helpArgs = {argv[0]};
+        if (!helpTopic.empty())
+            helpArgs.push_back(helpTopic.c_str());
+        helpArgs.push_back("--help");
+        return RunZarnKey(static_cast<int>(helpArgs.size()), helpArgs.data(), out, err);
     }
 
     try {
         if (showCommand->parsed())
-            return RunShow(show, out);
+            return WithCheckedOutput(out, [&] { return RunShow(show, out); });
         if (checkCommand->parsed())
-            return RunCheck(checkFiles, out, err);
+            return WithCheckedOutput(out, [&] { return RunCheck(checkFiles, out, err); });
         if (genRsaCommand->parsed())
-            return RunGenRsa(genRsa, out, err);
-        return RunExport(exportOptions, out, err);
+            return WithCheckedOutput(out, [&] { return RunGenRsa(genRsa, out, err); });
+        return WithCheckedOutput(out, [&] { return RunExport(exportOptions, out, err); });
     } catch (const std::exception& error) {
         out.flush();
         err << "zarnkey: " << ErrorText(error) << "\n";
         return kExitRaisedError;
     }
+}
+
+int FinishStandardOutput(int exitStatus, std::ostream& err) {
+    const bool reported = !std::cout.good();
+    errno = 0;
+    std::cout.flush();
+    bool failed = !std::cout.good();
+    int error = errno;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        failed = true;
+        error = error != 0 ? error : errno;
+    }
+    if (std::fclose(stdout) != 0) {
+        failed = true;
+        error = error != 0 ? error : errno;
+    }
+    if (!failed)
+        return exitStatus;
+    if (!reported)
+        err << "zarnkey: cannot write standard output: "
+            << (error != 0 ? std::strerror(error) : "write error") << "\n";
+    return kExitRaisedError;
 }
 
 } // namespace zarn

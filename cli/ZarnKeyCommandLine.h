@@ -4,9 +4,12 @@
 //   zarnkey check FILE...           one line per file: its status and message
 //   zarnkey export --out FILE ...   write a key file from options or from `show --json` output
 //   zarnkey genrsa [--bytes N]      generate an RSA key pair (cli/GenRsaCommand.h)
+//   zarnkey help [COMMAND]          what --help or COMMAND --help prints
+//   zarnkey --version               "zarnkey" and the version
 //
-// Exit status: 0 when the operation's status is 0, 1 for any other status, 2 for a usage error,
-// 3 for a raised error (its text goes to standard error).
+// Exit status: 0 when the operation's status is 0, 1 for any other status (and for an export
+// without --force onto a file that exists), 2 for a usage error, 3 for a raised error (its text goes
+// to standard error), such as standard output that could not be written.
 #pragma once
 
 #include <iosfwd>
@@ -21,5 +24,10 @@ constexpr int kExitRaisedError = 3;
 // Runs the command line on `argv` (argv[0] is the program name), printing results to `out` and
 // errors and warnings to `err`. Returns the exit status.
 int RunZarnKey(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+
+// The end of the program: flushes and closes standard output (std::cout and C's stdout). Returns
+// `exitStatus`, or kExitRaisedError with "zarnkey: cannot write standard output: <reason>" on `err`
+// when anything written there was lost (a message already given for it is not repeated).
+int FinishStandardOutput(int exitStatus, std::ostream& err);
 
 } // namespace zarn

@@ -3,5 +3,6 @@
 #include <iostream>
 
 int main(int argc, char** argv) {
-    return zarn::RunZarnKey(argc, argv, std::cout, std::cerr);
+    const int exitStatus = zarn::RunZarnKey(argc, argv, std::cout, std::cerr);
+    return zarn::FinishStandardOutput(exitStatus, std::cerr);
 }

@@ -18,8 +18,9 @@
 // text ignore the sign, so such a zero behaves as zero unless a contract below says otherwise.
 //
 // A record owns its digits; copies are deep (BigIntCopy). A record whose Digits is empty (freshly declared
-// or destroyed) holds no value and may only be passed as a result. Passing it as an input raises
-// EAssertionFailed.
+// or destroyed) holds no value and may only be passed as a result. Passing it, or a record out of normal
+// form (a count that does not match the array, a zero top digit above the first, a top digit outside
+// 0 .. 2^31 - 1), as an input raises EAssertionFailed.
 //
 // Calls take their inputs first and their results last, results by reference. A result record may be any
 // record, one of the inputs included: the result is formed apart and then moved into it. (When two
@@ -32,6 +33,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -179,9 +181,10 @@ void BigIntMultiplyLow(const TBigInt& A, const TBigInt& B, std::int64_t t, std::
 void BigIntMontgomeryReduce(const TBigInt& T, const TBigInt& N, const TBigInt& NPrime, std::int64_t t,
                             std::int64_t mask, TBigInt& U);
 
-// P = Base^|E| mod N, 0 <= P < N, for an odd N > 1; right-to-left binary exponentiation in Montgomery
-// form with the radix above. Any Base works: a negative one enters as its non-negative residue, and one
-// that shares a factor with N gives the right value. An even N, or N <= 1, raises EAssertionFailed.
+// P = Base^|E| mod N, 0 <= P < N, for an odd N > 1, in Montgomery form in the form chosen below (by
+// default a window exponentiation on machine words or IFMA limbs). Any Base works: a negative one enters
+// as its non-negative residue, and one that shares a factor with N gives the right value. An even N, or
+// N <= 1, raises EAssertionFailed.
 void BigIntPowerMod(const TBigInt& Base, const TBigInt& E, const TBigInt& N, TBigInt& P);
 
 // ---- Internal steps and the choice of kernel form, for the tests and the benchmark ----
@@ -202,19 +205,28 @@ std::int64_t DecimalChunksDivSmall(TBigInt& Chunks, std::int64_t d);
 // The Montgomery radix of an odd N > 1 as described above: R, t and mask.
 void MontgomeryRadix(const TBigInt& N, TBigInt& R, std::int64_t& t, std::int64_t& mask);
 
-// N' = R - (N^(-1) mod R) for an odd N and its radix R, t and mask from MontgomeryRadix: the inverse is
-// lifted by Newton's step from two digits to t, which gives the value the extended Euclidean algorithm
-// gives without its divisions.
-void MontgomeryNPrime(const TBigInt& N, const TBigInt& R, std::int64_t t, std::int64_t mask, TBigInt& NPrime);
+// P = Base^|E| mod N for an odd N > 1 by the plain right-to-left binary exponentiation on the digits:
+// N' = R - N^(-1) mod R by the extended Euclid, the Montgomery forms of 1 and Base by BigIntMod and
+// BigIntMultiplyMod, then per bit of E a BigIntMultiply or BigIntSquare and a BigIntMontgomeryReduce. The
+// yardstick of the fast forms; a Base sharing a factor with N gives the right value here too.
+void PowerModReference(const TBigInt& Base, const TBigInt& E, const TBigInt& N, TBigInt& P);
 
-// The forms of the digit kernels behind multiplication, squaring and the exponentiation. All give the
-// same digits; the fastest one the processor offers is used unless another is chosen.
-enum class TDigitKernels { Portable, Avx2, Avx512 };
-bool DigitKernelsAvailable(TDigitKernels kernels);
-TDigitKernels BestDigitKernels();
-TDigitKernels ActiveDigitKernels();
-// Raises EAssertionFailed when `kernels` is not available.
-void UseDigitKernels(TDigitKernels kernels);
+// The forms of BigIntPowerMod; all give the same P. The fastest form the processor offers is used unless
+// another is chosen.
+//   Reference      PowerModReference.
+//   Words          the engine on 64-bit words with its generic loop at every size.
+//   WordsUnrolled  the same with the loop compiled for fixed word counts where that pays (kUnrolledWords).
+//   Ifma           52-bit limbs with AVX-512 IFMA from kIfmaMinBits bits up, WordsUnrolled below.
+//   IfmaPortable   the IFMA algorithm on lanes of plain code at every size: it checks that algorithm on
+//                  processors without IFMA.
+enum class TPowerModForm { Reference, Words, WordsUnrolled, Ifma, IfmaPortable };
+inline constexpr std::size_t kUnrolledWords[] = {1, 2, 3, 4, 5, 6, 7, 8, 16, 32};
+inline constexpr std::size_t kIfmaMinBits = 768;
+bool PowerModFormAvailable(TPowerModForm form);
+TPowerModForm BestPowerModForm();
+TPowerModForm ActivePowerModForm();
+// Raises EAssertionFailed when `form` is not available.
+void UsePowerModForm(TPowerModForm form);
 
 } // namespace detail
 

@@ -19,8 +19,10 @@ inline std::uint64_t U(Digit d) {
     return static_cast<std::uint64_t>(d);
 }
 
-thread_local TPaddedDigits t_padded;
 thread_local std::vector<Digit> t_scratch;
+
+// From this many digits on, products go through 64-bit words.
+constexpr std::size_t kWordProductDigits = 6;
 
 bool Flag(std::uint8_t positive) {
     return positive != 0;
@@ -129,10 +131,12 @@ void BigIntSubtract(const TBigInt& A, const TBigInt& B, TBigInt& R) {
 }
 
 void BigIntNegate(TBigInt& A) {
+    CheckValue(A, "BigIntNegate");
     A.Positive = Flag(A.Positive) ? 0 : 1;
 }
 
 void BigIntAbs(TBigInt& A) {
+    CheckValue(A, "BigIntAbs");
     A.Positive = 1;
 }
 
@@ -142,9 +146,11 @@ void BigIntMultiply(const TBigInt& A, const TBigInt& B, TBigInt& R) {
     IntoResult(R, {&A, &B}, [&](TBigInt& result) {
         const std::size_t na = Count(A);
         const std::size_t nb = Count(B);
-        const Digit* b = t_padded.Assign(DigitsOf(B), nb);
         Resize(result, na + nb);
-        MultiplyColumns(DigitsOf(A), na, b, nb, na + nb, nullptr, DigitsOf(result));
+        if (std::min(na, nb) >= kWordProductDigits)
+            MultiplyThroughWords(DigitsOf(A), na, DigitsOf(B), nb, DigitsOf(result));
+        else
+            MultiplyColumns(DigitsOf(A), na, DigitsOf(B), nb, na + nb, nullptr, DigitsOf(result));
         Normalize(result);
         result.Positive = Flag(A.Positive) == Flag(B.Positive) ? 1 : 0;
     });
@@ -154,9 +160,11 @@ void BigIntSquare(const TBigInt& A, TBigInt& R) {
     CheckValue(A, "BigIntSquare");
     IntoResult(R, {&A}, [&](TBigInt& result) {
         const std::size_t n = Count(A);
-        const Digit* a = t_padded.Assign(DigitsOf(A), n);
         Resize(result, 2 * n);
-        SquareColumns(a, n, DigitsOf(result));
+        if (n >= kWordProductDigits)
+            MultiplyThroughWords(DigitsOf(A), n, nullptr, n, DigitsOf(result));
+        else
+            SquareColumns(DigitsOf(A), n, DigitsOf(result));
         Normalize(result);
         result.Positive = 1;
     });
@@ -204,25 +212,6 @@ std::uint64_t CheckedDivisor(std::int64_t d, const char* operation) {
 std::uint64_t DivideBySmall(const Digit* digits, std::size_t n, std::uint64_t d, Digit* quotient) {
     if (d <= (std::uint64_t{1} << 32)) {
         std::uint64_t rem = 0;
-#if defined(__x86_64__)
-        if (quotient == nullptr) {
-            // Two digits per step: rem 2^62 + (digit 2^31 + next digit) is a 128-bit value whose
-            // high word rem >> 2 stays below d, so one hardware 128-by-64 division gives the
-            // remainder of both steps.
-            std::size_t i = n;
-            for (; i >= 2; i -= 2) {
-                const std::uint64_t pair = (U(digits[i - 1]) << kDigitBits) | U(digits[i - 2]);
-                const std::uint64_t high = rem >> 2;
-                const std::uint64_t low = (rem << 62) | pair;
-                std::uint64_t q = 0;
-                asm("divq %[d]" : "=a"(q), "=d"(rem) : "a"(low), "d"(high), [d] "r"(d) : "cc");
-                (void)q;
-            }
-            if (i == 1)
-                rem = ((rem << kDigitBits) | U(digits[0])) % d;
-            return rem;
-        }
-#endif
         for (std::size_t i = n; i-- > 0;) {
             const std::uint64_t v = (rem << kDigitBits) | U(digits[i]);
             if (quotient != nullptr)

@@ -1,6 +1,7 @@
-// Internal to the BigInt sources: digit constants, record helpers and the raw digit kernels that the
-// public operations and the exponentiation loop share. Kernels work on digit arrays (least significant
-// first, no count element) and never allocate.
+// Internal to the BigInt sources: digit constants, record helpers, the raw digit kernels that the public
+// operations share, and the entry to the exponentiation engine. Kernels work on digit arrays (least
+// significant first, no count element) and never allocate, but for the one scratch buffer per thread that
+// MultiplyThroughWords keeps.
 #pragma once
 
 #include "crypto/BigInt.h"
@@ -18,10 +19,8 @@ inline constexpr int kDigitBits = 31;
 inline constexpr std::uint64_t kDigitMask = 0x7FFFFFFF;
 inline constexpr std::uint64_t kBase = 0x80000000;
 
-// Operands read with vector loads must have this many readable zero digits below and above them.
-inline constexpr std::size_t kPad = 8;
-
-// Raises EAssertionFailed unless A holds a value in the record layout (n >= 1, n + 1 elements).
+// Raises EAssertionFailed unless A holds a value in normal form: n >= 1, n + 1 elements, a top digit in
+// 0 .. 2^31 - 1 that is not zero unless n = 1. O(1): the digits below the top one are not read.
 void CheckValue(const TBigInt& A, const char* operation);
 
 // Digit count of A and a pointer to its first digit.
@@ -61,52 +60,27 @@ void AddDigits(const Digit* a, std::size_t na, const Digit* b, std::size_t nb, D
 void SubtractDigits(const Digit* a, std::size_t na, const Digit* b, std::size_t nb, Digit* r);
 
 // Digits 0 .. columns - 1 of a * b + addend into r (addend: nullptr or `columns` digits), that is the
-// value mod 2^(31 columns): only the columns asked for are formed. b must be padded (kPad zero digits on
-// each side). r may be addend but must not overlap a or b.
-void MultiplyColumns(const Digit* a, std::size_t na, const Digit* bPadded, std::size_t nb,
-                     std::size_t columns, const Digit* addend, Digit* r);
+// value mod 2^(31 columns): only the columns asked for are formed. r may be addend but must not overlap
+// a or b.
+void MultiplyColumns(const Digit* a, std::size_t na, const Digit* b, std::size_t nb, std::size_t columns,
+                     const Digit* addend, Digit* r);
 
-// Columns 0 .. 2n - 1 of a * a into r, each cross product formed once and doubled. a must be padded.
-void SquareColumns(const Digit* aPadded, std::size_t n, Digit* r);
+// Columns 0 .. 2n - 1 of a * a into r, each cross product formed once and doubled.
+void SquareColumns(const Digit* a, std::size_t n, Digit* r);
 
-// The two kernels above in the form currently chosen.
-struct TColumnKernels {
-    void (*Multiply)(const Digit* a, std::size_t na, const Digit* bPadded, std::size_t nb,
-                     std::size_t columns, const Digit* addend, Digit* r);
-    void (*Square)(const Digit* aPadded, std::size_t n, Digit* r);
-};
-TColumnKernels CurrentColumnKernels();
-
-// The products of the Montgomery exponentiation, on t-digit operands with b padded: a * b (2t digits),
-// a * b mod 2^(31 t) (t digits), a * b + addend (2t + 1 digits, addend 2t + 1 digits, r may be addend)
-// and a^2 (2t digits). The sum's digits may be left redundant: the same value in digits below
-// 2^31 + 2^16 that need not be below 2^31.
-struct TMontgomeryKernels {
-    void (*Product)(const Digit* a, const Digit* bPadded, std::size_t t, Digit* r);
-    void (*LowProduct)(const Digit* a, const Digit* bPadded, std::size_t t, Digit* r);
-    void (*ProductPlus)(const Digit* a, const Digit* bPadded, std::size_t t, const Digit* addend, Digit* r);
-    void (*Square)(const Digit* aPadded, std::size_t t, Digit* r);
-};
-
-// The exponentiation's products in the form currently chosen.
-TMontgomeryKernels MontgomeryKernels();
-
-// A reusable zero-padded copy of an operand for the kernels above.
-class TPaddedDigits {
-public:
-    // Copies d[0 .. n) and returns the pointer to the copy's first digit.
-    const Digit* Assign(const Digit* d, std::size_t n);
-    // Room for n digits, all zero, and the pointer to the first.
-    Digit* Zeroed(std::size_t n);
-
-private:
-    std::vector<Digit> m_buffer;
-};
+// r = a b (na + nb digits), or a^2 (2na digits) when b is nullptr, through 64-bit words: the digits of
+// MultiplyColumns and SquareColumns at a quarter of the products. r must not overlap a or b.
+void MultiplyThroughWords(const Digit* a, std::size_t na, const Digit* b, std::size_t nb, Digit* r);
 
 // Division of magnitudes: r (rn digits, no leading zeros, room for at least rn digits) becomes
 // r mod b, rn its new count; when q is not null it receives the quotient digits (rn_old - nb + 1 of
 // them, zeroed by the caller, only when r >= b). b has no leading zeros and is not zero; scratch has
 // room for nb + 1 digits.
 void DivideDigits(Digit* r, std::size_t& rn, const Digit* b, std::size_t nb, Digit* q, Digit* scratch);
+
+// P = Base^|E| mod N by the engine in `form` (any form but the reference), for an odd N > 1 and
+// 0 <= Base < N, all in normal form; P is a different record.
+void EnginePowerMod(const TBigInt& Base, const TBigInt& E, const TBigInt& N, detail::TPowerModForm form,
+                    TBigInt& P);
 
 } // namespace zarn::bigint

@@ -19,6 +19,9 @@ void CheckValue(const TBigInt& A, const char* operation) {
     const bool holdsValue = A.Digits.size() >= 2 && A.Digits[0] >= 1 &&
                             static_cast<std::size_t>(A.Digits[0]) == A.Digits.size() - 1;
     ZARN_ASSERT(holdsValue, std::string(operation) + ": the record holds no value.", kSourceName);
+    const Digit top = A.Digits.back();
+    const bool normal = top >= 0 && top <= static_cast<Digit>(kDigitMask) && (top != 0 || A.Digits[0] == 1);
+    ZARN_ASSERT(normal, std::string(operation) + ": the record is not in normal form.", kSourceName);
 }
 
 void Resize(TBigInt& A, std::size_t n) {

@@ -149,11 +149,22 @@ void CheckModular(const TBigInt& a, const TBigInt& b, const TBigInt& n, mpz_ptr 
             Check(Raises([&] { BigIntPowerMod(a, b, n, p); }), "PowerMod with an unusable modulus raises");
         return;
     }
-    BigIntPowerMod(a, b, n, p);
     TGmp expected, absE;
     mpz_abs(absE, bv);
     mpz_powm(expected, av, absE, nv);
-    Check(Equals(p, expected), "PowerMod");
+    // Every form of the exponentiation on the same operands; the reference takes a bit per step, so it
+    // gets short exponents only.
+    for (const auto form : {detail::TPowerModForm::Reference, detail::TPowerModForm::Words,
+                            detail::TPowerModForm::WordsUnrolled, detail::TPowerModForm::Ifma,
+                            detail::TPowerModForm::IfmaPortable}) {
+        if (!detail::PowerModFormAvailable(form) ||
+            (form == detail::TPowerModForm::Reference && mpz_sizeinbase(absE, 2) > 64))
+            continue;
+        detail::UsePowerModForm(form);
+        BigIntPowerMod(a, b, n, p);
+        detail::UsePowerModForm(detail::BestPowerModForm());
+        Check(Equals(p, expected) && p.Positive == 1, "PowerMod");
+    }
 
     TBigInt y;
     BigIntSquareMod(a, n, y);

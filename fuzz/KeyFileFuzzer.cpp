@@ -1,8 +1,12 @@
-// Key file import on arbitrary file bytes: the status is one of the import's codes with its own
-// message, no property beyond the failing field changes, and a record that imports with status 0
-// exports and imports again to the same properties.
+// Key file import on arbitrary file bytes: the key line search finds the line that reading every
+// line whole finds, the status is one of the import's codes with its own message, no property
+// beyond the failing field changes, and a record that imports with status 0 exports and imports
+// again to the same properties.
+#include "encoding/STRStringUnit.h"
+#include "encoding/UTHHexUtilities.h"
 #include "keyrecord/ZarnPublicKey.h"
 #include "platform/FileDialogs.h"
+#include "platform/TextFiles.h"
 #include "tests/keyrecord/KeyFileFixtures.h"
 
 #include <QVariant>
@@ -81,6 +85,23 @@ void CheckRoundTrip(const TZarnPublicKey& imported) {
     Check(RecordState(back) == RecordState(imported), "round trip keeps every property");
 }
 
+// The key line found the plain way: every line read whole, blanks and no-break spaces removed, the
+// first non-empty line of hexadecimal digits only, cut to the digits a record can use.
+std::string KeyLineReadWhole(const std::string& fileName) {
+    zarn::TTextFileReader reader(fileName);
+    std::string line;
+    while (!reader.Eof()) {
+        reader.ReadLine(line);
+        const std::string cleaned = zarn::RemoveBlanks(line);
+        bool hex = !cleaned.empty();
+        for (const char c : cleaned)
+            hex = hex && zarn::IsHexDigit(c);
+        if (hex)
+            return cleaned.substr(0, 2 * (32 + 255 + 255));
+    }
+    return std::string();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -92,6 +113,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TZarnPublicKey key;
     SetOldValues(key);
     key.SetFileName(fileName);
+    std::string keyLine;
+    const std::int32_t found = key.FindKeyLine(keyLine);
+    Check(keyLine == KeyLineReadWhole(fileName), "the key line of the line rules");
+    Check(found == (keyLine.empty() ? 1 : 0), "the search's result");
     std::string message;
     const std::int32_t status = key.ImportKey(message);
 

@@ -83,9 +83,10 @@ std::int32_t TZarnPublicKey::ImportKey(std::string& Message) {
             Message = "Import aborted during file dialog";
         }
     }
-    // A folder of that name exists but is no file: the read below reports it as such, rather than
-    // calling it missing.
-    if (status == 0 && !FileExists(FFileName) && !DirectoryExists(FFileName)) {
+    // Only a name that the system says does not exist is missing. Anything else that is not a
+    // readable regular file (a folder, a device, a path without search permission, a loop of links)
+    // raises in the read below, with its reason.
+    if (status == 0 && PathIsMissing(FFileName)) {
         status = 2;
         Message = "File " + FFileName + " does not exist";
     }
@@ -103,20 +104,12 @@ std::int32_t TZarnPublicKey::ImportKey(std::string& Message) {
 std::int32_t TZarnPublicKey::FindKeyLine(std::string& Line) {
     Line.clear();
     TTextFileReader file(FFileName);
-    std::string read;
-    while (!file.Eof() && Line.empty()) {
-        file.ReadLine(read, &KeyLineFilter());
-        const std::string cleaned = RemoveBlanks(read);
-        bool allHex = true;
-        for (const char c : cleaned) {
-            if (!IsHexDigit(c)) {
-                allHex = false;
-                break;
-            }
-        }
-        if (allHex)
-            Line = cleaned;
-    }
+    // The filter keeps hexadecimal digits, drops blanks and no-break spaces and rejects every other
+    // byte, so the first line it accepts is the first that, blanks removed, is non-empty and made
+    // only of hexadecimal digits.
+    std::string found;
+    if (file.FindLine(found, KeyLineFilter()))
+        Line = found;
     return Line.empty() ? 1 : 0;
 }
 
@@ -184,13 +177,13 @@ std::int32_t TZarnPublicKey::DecodeKeyRecord(const std::string& HexLine, std::st
 std::int32_t TZarnPublicKey::ExportKey(std::string& Message) {
     Message = "Export successfully completed!";
     std::int32_t status = 0;
-    const std::optional<std::string> chosen =
-        FFileDialogs->ExecuteSaveDialog(ExtractFileDir(FFileName), true);
+    const std::optional<IFileDialogs::TSaveChoice> chosen =
+        FFileDialogs->ExecuteSaveDialogForWrite(ExtractFileDir(FFileName), true);
     if (!chosen) {
         Message = "Export aborted during file dialog";
         return 1;
     }
-    FFileName = *chosen;
+    FFileName = chosen->FileName;
 
     std::string record = RemoveBlanks(FPublicKeyOwnerId).substr(0, 10);
     record += OneByteField(FPublicKeyIndex);
@@ -211,7 +204,11 @@ std::int32_t TZarnPublicKey::ExportKey(std::string& Message) {
         status = 112;
         Message = "Hash algorithm indicator not 1, hash not set";
     }
-    WriteTextFileLine(FFileName, record);
+    // A file that was not there when the dialog answered is never replaced: one that appeared
+    // meanwhile raises EFileExists.
+    TWriteOptions options;
+    options.MayReplace = chosen->MayReplace;
+    WriteTextFileLine(FFileName, record, options);
     return status;
 }
 

@@ -56,10 +56,13 @@ public:
     ~TZarnPublicKey() override;
 
     // Brings the record in from the key file: the open dialog (when ShowFileDialog), the existence
-    // check, the key line search and the field-by-field decoding with SHA-1 verification.
+    // check, the key line search and the field-by-field decoding with SHA-1 verification. Status 2
+    // only for a name that does not exist; a path that cannot be checked, or that is not a regular
+    // file, raises EInOutError with the reason.
     std::int32_t ImportKey(std::string& Message);
     // Writes the record as a one-line key file chosen in the save dialog, with a fresh SHA-1 hash
-    // when HashAlgorithmIndicator is 1.
+    // when HashAlgorithmIndicator is 1. A file is replaced only when the dialog's answer allows it
+    // (TSaveChoice::MayReplace); one that appeared after the answer raises EFileExists.
     std::int32_t ExportKey(std::string& Message);
 
     // The dialogs the component shows; the component does not own them. nullptr restores dialogs

@@ -1,6 +1,17 @@
 #include "platform/FileDialogs.h"
 
+#include "platform/TextFiles.h"
+
 namespace zarn {
+
+std::optional<IFileDialogs::TSaveChoice>
+IFileDialogs::ExecuteSaveDialogForWrite(const std::string& initialFolder, bool overwritePrompt) {
+    std::optional<std::string> chosen = ExecuteSaveDialog(initialFolder, overwritePrompt);
+    if (!chosen)
+        return std::nullopt;
+    const bool mayReplace = !overwritePrompt || FileExists(*chosen);
+    return TSaveChoice{std::move(*chosen), mayReplace};
+}
 
 std::optional<std::string> TScriptedFileDialogs::ExecuteOpenDialog(const std::string& initialFolder) {
     Asked.push_back({fdOpen, initialFolder, false});

@@ -21,6 +21,19 @@ public:
     // existing file is replaced; a "no" there is a cancel. Returns the chosen path, or nothing.
     virtual std::optional<std::string> ExecuteSaveDialog(const std::string& initialFolder,
                                                          bool overwritePrompt) = 0;
+
+    // The save dialog's answer for a write: the chosen path and whether a file of that name may be
+    // replaced. A write with MayReplace false must not replace a file that appears after the answer.
+    struct TSaveChoice {
+        std::string FileName;
+        bool MayReplace = false;
+    };
+    // ExecuteSaveDialog, and whether replacing was asked for. The default reads that from the file
+    // system right after the answer: without `overwritePrompt` replacing needs no question; with it,
+    // a dialog returns an existing file only when the user confirmed replacing it, so the chosen
+    // file exists exactly when replacing was confirmed.
+    virtual std::optional<TSaveChoice> ExecuteSaveDialogForWrite(const std::string& initialFolder,
+                                                                 bool overwritePrompt);
 };
 
 // Dialogs that answer every question with a cancel: what a component without a window gets.

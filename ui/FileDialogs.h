@@ -13,7 +13,9 @@
 namespace zarn {
 
 // QFileDialog, modal over the active window, without filter, default extension or title. The save
-// dialog asks before an existing file is replaced when `overwritePrompt` is set.
+// dialog asks before an existing file is replaced when `overwritePrompt` is set; for a write, a
+// chosen file that exists when the dialog returns is one whose replacing the user confirmed
+// (IFileDialogs::ExecuteSaveDialogForWrite).
 class TQtFileDialogs : public IFileDialogs {
 public:
     std::optional<std::string> ExecuteOpenDialog(const std::string& initialFolder) override;

@@ -53,6 +53,9 @@ TForm2::TForm2(TForm1* Form1) : QDialog(Form1), ui(std::make_unique<Ui::TForm2>(
     for (QLabel* label : findChildren<QLabel*>())
         label->adjustSize();
 
+    // Enter in a box must not start a generation, which would throw away the key pair shown.
+    MakeButtonsPressOnlyWhenFocused(this);
+
     ConnectHandler(ui->Button2, &QPushButton::clicked, this, &TForm2::Button2Click);
     ConnectHandler(ui->Button3, &QPushButton::clicked, this, &TForm2::Button3Click);
     ConnectHandler(ui->Button1, &QPushButton::clicked, this, &TForm2::Button1Click);

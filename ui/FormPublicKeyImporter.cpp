@@ -30,26 +30,32 @@ void FontsToPixels(QWidget* root) {
             continue;
         QFont font = widget->font();
         font.setPixelSize(qRound(font.pointSizeF() * 96.0 / 72.0));
+        if (WindowFontStretch() != QFont::AnyStretch)
+            font.setStretch(WindowFontStretch());
         widget->setFont(font);
     }
 }
 
-// The title is bold and 32 pixels high, a size the window's bitmap font does not have. It then takes
-// a scalable narrow bold sans, made smaller only where the text would not fit the label's width, or
-// its ink would not fit the label's height with the baseline at the bottom.
+// The title is bold and 32 pixels high, a size the window's bitmap font does not have, and too wide
+// for the label in a scalable stand-in. It then takes a scalable narrow bold sans, made smaller only
+// where the text would not fit the label's width, or its ink would not fit the label's height with
+// the baseline at the bottom.
 void FitTitleFont(QLabel* title) {
-    QFont font = title->font();
-    if (QFontInfo(font).pixelSize() == font.pixelSize())
-        return;
-    font.setFamilies({"Nimbus Sans Narrow", "Liberation Sans Narrow", "Arial Narrow", "DejaVu Sans Condensed",
-                      "DejaVu Sans"});
-    for (; font.pixelSize() > 8; font.setPixelSize(font.pixelSize() - 1)) {
+    const auto fits = [title](const QFont& font) {
         const QFontMetrics metrics(font);
         const QRect ink = metrics.tightBoundingRect(title->text());
-        if (metrics.horizontalAdvance(title->text()) <= title->width() &&
-            title->height() - metrics.descent() + ink.top() >= 0)
-            break;
-    }
+        return metrics.horizontalAdvance(title->text()) <= title->width() &&
+               title->height() - metrics.descent() + ink.top() >= 0;
+    };
+    QFont font = title->font();
+    if (QFontInfo(font).pixelSize() == font.pixelSize() && fits(font))
+        return;
+    if (font.stretch() != QFont::AnyStretch)
+        font.setStretch(QFont::AnyStretch);
+    font.setFamilies({"Nimbus Sans Narrow", "Liberation Sans Narrow", "Arial Narrow", "DejaVu Sans Condensed",
+                      "DejaVu Sans"});
+    while (font.pixelSize() > 8 && !fits(font))
+        font.setPixelSize(font.pixelSize() - 1);
     title->setFont(font);
     title->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
 }
@@ -100,6 +106,8 @@ TForm1::TForm1(QWidget* parent)
     m_zarnPublicKey1->setObjectName("ZarnPublicKey1");
     m_zarnPublicKey1->SetShowFileDialog(true);
     m_zarnPublicKey1->SetFileDialogs(m_fileDialogs.get());
+
+    MakeButtonsPressOnlyWhenFocused(this);
 
     ConnectHandler(ui->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     ConnectHandler(ui->Button2, &QPushButton::clicked, this, &TForm1::Button2Click);

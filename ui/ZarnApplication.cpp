@@ -8,7 +8,9 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QPixmap>
+#include <QPushButton>
 
 namespace zarn {
 
@@ -16,8 +18,54 @@ namespace {
 
 constexpr const char* kWindowFontFamily = "MS Sans Serif";
 constexpr const char* kWineFontFile = "/usr/share/wine/fonts/ms_sans_serif.ttf";
+constexpr const char* kScalableFontFamily = "Tahoma";
+constexpr const char* kWineScalableFontFiles[] = {"/usr/share/wine/fonts/tahoma.ttf",
+                                                  "/usr/share/wine/fonts/tahomabd.ttf"};
+
+// Tahoma's widths at 95 % are at most the bitmap face's, for every text of the windows.
+constexpr int kScalableFontStretch = 95;
+bool g_scalableStandIn = false;
+
+bool AddFontFile(const char* fileName, const char* family) {
+    if (!QFile::exists(fileName))
+        return false;
+    const int id = QFontDatabase::addApplicationFont(fileName);
+    return id >= 0 && QFontDatabase::applicationFontFamilies(id).contains(family);
+}
+
+// Return and Enter on a focused push button press it. A held key presses once.
+class TReturnPressesButton : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool plain = key->modifiers() == Qt::NoModifier ||
+                           (key->modifiers() == Qt::KeypadModifier && key->key() == Qt::Key_Enter);
+        if (!plain || (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter))
+            return false;
+        auto* button = qobject_cast<QPushButton*>(watched);
+        if (button == nullptr)
+            return false;
+        if (!key->isAutoRepeat() && button->isEnabled())
+            button->click();
+        return true;
+    }
+};
 
 } // namespace
+
+void MakeButtonsPressOnlyWhenFocused(QWidget* window) {
+    auto* filter = new TReturnPressesButton(window);
+    for (QPushButton* button : window->findChildren<QPushButton*>()) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        button->installEventFilter(filter);
+    }
+}
 
 TZarnApplication::TZarnApplication(int& argc, char** argv) : QApplication(argc, argv) {
     LoadApplicationFonts();
@@ -46,10 +94,20 @@ void SetApplicationTitle(const std::string& title) {
 
 bool LoadApplicationFonts() {
     static const bool loaded = [] {
-        if (QFile::exists(kWineFontFile)) {
-            const int id = QFontDatabase::addApplicationFont(kWineFontFile);
-            if (id >= 0 && QFontDatabase::applicationFontFamilies(id).contains(kWindowFontFamily))
-                return true;
+        // The bitmap face has strikes for a device pixel ratio of 1 only: on a denser screen its
+        // letters stay small while their advances grow. There Wine's Tahoma, the scalable face drawn
+        // to the bitmap face's proportions, stands in for it.
+        if (qApp->devicePixelRatio() != 1.0) {
+            bool scalable = true;
+            for (const char* fileName : kWineScalableFontFiles)
+                scalable = AddFontFile(fileName, kScalableFontFamily) && scalable;
+            if (scalable) {
+                QFont::insertSubstitution(kWindowFontFamily, kScalableFontFamily);
+                g_scalableStandIn = true;
+                return false;
+            }
+        } else if (AddFontFile(kWineFontFile, kWindowFontFamily)) {
+            return true;
         }
         QFont::insertSubstitutions(kWindowFontFamily,
                                    {"Liberation Sans Narrow", "Nimbus Sans Narrow", "Arial Narrow",
@@ -57,6 +115,10 @@ bool LoadApplicationFonts() {
         return false;
     }();
     return loaded;
+}
+
+int WindowFontStretch() {
+    return g_scalableStandIn ? kScalableFontStretch : QFont::AnyStretch;
 }
 
 std::string DefaultErrorBoxText(const std::string& message) {

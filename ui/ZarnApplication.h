@@ -40,10 +40,17 @@ public:
 std::string ApplicationTitle();
 void SetApplicationTitle(const std::string& title);
 
-// Makes the windows' font "MS Sans Serif" available: loads it from the Wine font folder when it is
-// there, and otherwise lets Qt substitute a close sans font (a narrow one first, since the layout is
-// measured for that font's widths). Returns true when the font itself was loaded.
+// Makes the windows' font "MS Sans Serif" available: loads the bitmap face from the Wine font
+// folder when it is there and the screens' device pixel ratio is 1. Where the ratio is not 1 the
+// scalable Tahoma from the same folder stands in for it, and without those files Qt substitutes a
+// close sans font (a narrow one first, since the layout is measured for that font's widths).
+// Returns true when the bitmap face itself was loaded.
 bool LoadApplicationFonts();
+
+// The horizontal stretch in per cent for the main window's fonts: Tahoma runs about 4 % wider than
+// the bitmap face at the window's 11 pixels, so where it stands in it is drawn narrower, to the
+// bitmap face's widths. QFont::AnyStretch (no change) otherwise. Call after LoadApplicationFonts.
+int WindowFontStretch();
 
 // The text of the default error box for an error whose text is `message`: a full stop is added when
 // the last character (as an unsigned 8-bit code) sorts after ".".
@@ -55,6 +62,11 @@ void ShowException(std::exception_ptr error);
 
 // Runs `handler`; an error it raises is shown with ShowException and goes no further.
 void CallHandler(const std::function<void()>& handler);
+
+// Makes `window`'s push buttons keyboard buttons as on the desktop the layouts come from: none is a
+// default or auto-default button, so Enter in an edit box presses nothing, and Return or Enter on a
+// focused button presses it, as Space does.
+void MakeButtonsPressOnlyWhenFocused(QWidget* window);
 
 // Connects `signal` of `sender` to `handler` of `form`, called through CallHandler with the sender.
 template <typename TSender, typename TSignal, typename TForm>

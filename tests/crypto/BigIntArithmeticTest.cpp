@@ -1,11 +1,14 @@
 // Comparison, addition, subtraction, multiplication, squaring, the small-operand operations, shifts and
 // long division, against GMP: value, sign flag as the sign rules give it, and normal form.
 #include "crypto/BigInt.h"
+#include "crypto/BigIntPrimality.h"
 #include "platform/Errors.h"
 #include "tests/crypto/BigIntOracle.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace zarn {
 namespace {
@@ -31,11 +34,6 @@ TGmp WithFlag(TGmp magnitude, int flag) {
         mpz_neg(magnitude.get(), magnitude.get());
     return magnitude;
 }
-
-class BigIntArithmeticKernels : public test::bigint::TKernelFormTest {};
-
-INSTANTIATE_TEST_SUITE_P(Forms, BigIntArithmeticKernels, test::bigint::kKernelForms,
-                         test::bigint::KernelFormName);
 
 // A second operand: independent, or of the same magnitude as `a`, or close to it.
 TBigInt Partner(TOperands& operands, const TBigInt& a) {
@@ -79,7 +77,7 @@ TEST(BigIntArithmetic, CompareAddSubtractAgreeWithGmp) {
     }
 }
 
-TEST_P(BigIntArithmeticKernels, MultiplyAndSquareAgreeWithGmp) {
+TEST(BigIntArithmeticKernels, MultiplyAndSquareAgreeWithGmp) {
     SCOPED_TRACE(test::SeedTrace());
     TOperands operands(11);
     for (int round = 0; round < Scaled(3000); ++round) {
@@ -99,7 +97,7 @@ TEST_P(BigIntArithmeticKernels, MultiplyAndSquareAgreeWithGmp) {
     }
 }
 
-TEST_P(BigIntArithmeticKernels, SquaresOfAllOnesAndAllMaximalDigits) {
+TEST(BigIntArithmeticKernels, SquaresOfAllOnesAndAllMaximalDigits) {
     // Every column of these squares holds the largest sums; 2^62 - 1 is two digits of 0x7FFFFFFF.
     for (unsigned long bits = 1; bits <= 31 * 70; bits += bits < 100 ? 1 : 29) {
         const TGmp value = PowerOfTwo(bits, -1);
@@ -387,6 +385,87 @@ TEST(BigIntDivision, ResultsMayBeInputRecords) {
     EXPECT_TRUE(Holds(b, TGmp(7), 1));
     BigIntMod(a, b, b);
     EXPECT_TRUE(Holds(b, TGmp(1), 1)); // -100001 mod 7
+}
+
+// Records out of normal form, each passed as every input of every operation: a zero top digit above the
+// first (which would send the radix search below bit 0), a count that does not match the array, and top
+// digits outside 0 .. 2^31 - 1. Each call raises EAssertionFailed and leaves its result record alone.
+TEST(BigIntNormalForm, EveryOperationRejectsARecordOutOfNormalForm) {
+    TBigInt leadingZero, countTooSmall, negativeTop, wideTop;
+    leadingZero.Digits = {2, 5, 0};
+    countTooSmall.Digits = {1, 5, 1};
+    negativeTop.Digits = {1, -1};
+    wideTop.Digits = {2, 5, 0x80000000};
+    const TBigInt good = RecordOf(7);
+    using TCall = std::function<void(const TBigInt&, TBigInt&)>;
+    const std::pair<const char*, TCall> calls[] = {
+        {"CompareAbs", [&](const TBigInt& x, TBigInt&) { BigIntCompareAbs(x, good); }},
+        {"Add", [&](const TBigInt& x, TBigInt& r) { BigIntAdd(good, x, r); }},
+        {"Subtract", [&](const TBigInt& x, TBigInt& r) { BigIntSubtract(x, good, r); }},
+        {"Negate",
+         [&](const TBigInt& x, TBigInt&) {
+             TBigInt y = x;
+             BigIntNegate(y);
+         }},
+        {"Multiply", [&](const TBigInt& x, TBigInt& r) { BigIntMultiply(x, good, r); }},
+        {"Square", [&](const TBigInt& x, TBigInt& r) { BigIntSquare(x, r); }},
+        {"MulSmall",
+         [&](const TBigInt& x, TBigInt&) {
+             TBigInt y = x;
+             BigIntMulSmall(y, 3);
+         }},
+        {"ModSmall", [&](const TBigInt& x, TBigInt&) { BigIntModSmall(x, 3); }},
+        {"Halve",
+         [&](const TBigInt& x, TBigInt&) {
+             TBigInt y = x;
+             BigIntHalve(y);
+         }},
+        {"ShiftDigitsRight",
+         [&](const TBigInt& x, TBigInt&) {
+             TBigInt y = x;
+             BigIntShiftDigitsRight(y);
+         }},
+        {"SubAbsInPlace",
+         [&](const TBigInt& x, TBigInt&) {
+             TBigInt y = RecordOf(1L << 40);
+             BigIntSubAbsInPlace(y, x);
+         }},
+        {"DivMod",
+         [&](const TBigInt& x, TBigInt& r) {
+             TBigInt q;
+             BigIntDivMod(good, x, q, r);
+         }},
+        {"Mod", [&](const TBigInt& x, TBigInt& r) { BigIntMod(x, good, r); }},
+        {"ToBinary", [&](const TBigInt& x, TBigInt&) { BigIntToBinary(x); }},
+        {"Copy", [&](const TBigInt& x, TBigInt& r) { BigIntCopy(x, r); }},
+        {"SquareMod", [&](const TBigInt& x, TBigInt& r) { BigIntSquareMod(good, x, r); }},
+        {"Gcd", [&](const TBigInt& x, TBigInt& r) { BigIntGcd(x, good, r); }},
+        {"ModInverse", [&](const TBigInt& x, TBigInt& r) { BigIntModInverse(good, x, r); }},
+        {"LowPart", [&](const TBigInt& x, TBigInt& r) { BigIntLowPart(x, 1, 1, r); }},
+        {"MontgomeryReduce",
+         [&](const TBigInt& x, TBigInt& r) { BigIntMontgomeryReduce(good, x, good, 1, 7, r); }},
+        {"MontgomeryRadix",
+         [&](const TBigInt& x, TBigInt& r) {
+             std::int64_t t, mask;
+             detail::MontgomeryRadix(x, r, t, mask);
+         }},
+        {"PowerMod base", [&](const TBigInt& x, TBigInt& r) { BigIntPowerMod(x, good, good, r); }},
+        {"PowerMod exponent", [&](const TBigInt& x, TBigInt& r) { BigIntPowerMod(good, x, RecordOf(9), r); }},
+        {"PowerMod modulus", [&](const TBigInt& x, TBigInt& r) { BigIntPowerMod(good, good, x, r); }},
+        {"PowerModReference",
+         [&](const TBigInt& x, TBigInt& r) { detail::PowerModReference(good, good, x, r); }},
+        {"TrialDivision", [&](const TBigInt& x, TBigInt&) { BigIntTrialDivision(x); }},
+        {"MillerRabin", [&](const TBigInt& x, TBigInt&) { BigIntMillerRabin(x, 1); }},
+    };
+    for (const TBigInt* bad : {&leadingZero, &countTooSmall, &negativeTop, &wideTop}) {
+        for (const auto& [name, call] : calls) {
+            SCOPED_TRACE(std::string(name) +
+                         " of a record with Digits[0] = " + std::to_string(bad->Digits[0]));
+            TBigInt result = RecordOf(42);
+            EXPECT_THROW(call(*bad, result), EAssertionFailed);
+            EXPECT_TRUE(Holds(result, TGmp(42), 1));
+        }
+    }
 }
 
 } // namespace

@@ -37,12 +37,12 @@ TGmp ExpectedPower(const TBigInt& base, const TBigInt& exponent, const TBigInt& 
     return expected;
 }
 
-class BigIntModularKernels : public test::bigint::TKernelFormTest {};
+class BigIntPowerModForms : public test::bigint::TPowerModFormTest {};
 
-INSTANTIATE_TEST_SUITE_P(Forms, BigIntModularKernels, test::bigint::kKernelForms,
-                         test::bigint::KernelFormName);
+INSTANTIATE_TEST_SUITE_P(Forms, BigIntPowerModForms, test::bigint::kPowerModForms,
+                         test::bigint::PowerModFormName);
 
-TEST(BigIntPowerMod, KnownValues) {
+TEST_P(BigIntPowerModForms, KnownValues) {
     const char* cases[][4] = {{"4", "13", "497", "445"}, {"2", "100", "2147483647", "128"},
                               {"3", "0", "7", "1"},      {"5", "1", "7", "5"},
                               {"2", "340", "341", "1"},  {"7", "560", "561", "1"},
@@ -113,29 +113,6 @@ struct TMontgomery {
     std::int64_t t, mask;
 };
 
-// N' from the lifted inverse against GMP's inverse, and against our own extended Euclid, on odd moduli
-// of every bit length up to 70 digits (the lifting steps end at every place within a digit) and in
-// the shapes TOperands makes (runs of ones and zeros).
-TEST(BigIntMontgomery, NPrimeAgreesWithGmpAndTheExtendedEuclid) {
-    SCOPED_TRACE(test::SeedTrace());
-    TOperands operands(28);
-    for (unsigned long bits = 2; bits <= 31 * 70; bits += bits < 200 ? 1 : 7) {
-        TGmp modulus = operands.WithBits(bits);
-        mpz_setbit(modulus.get(), 0);
-        SCOPED_TRACE("N = 0x" + modulus.Hex());
-        const TMontgomery m(modulus);
-        const TBigInt N = RecordOf(modulus);
-        TBigInt R, NPrime, inverse;
-        std::int64_t t = 0, mask = 0;
-        detail::MontgomeryRadix(N, R, t, mask);
-        detail::MontgomeryNPrime(N, R, t, mask, NPrime);
-        ASSERT_TRUE(Holds(NPrime, m.nPrime, 1));
-        BigIntModInverse(N, R, inverse);
-        BigIntSubtract(R, inverse, inverse);
-        ASSERT_EQ(NPrime.Digits, inverse.Digits);
-    }
-}
-
 TEST(BigIntMontgomery, LowPartAndMultiplyLowAgreeWithGmp) {
     SCOPED_TRACE(test::SeedTrace());
     TOperands operands(20);
@@ -182,7 +159,7 @@ TEST(BigIntMontgomery, LowPartAndMultiplyLowAgreeWithGmp) {
     EXPECT_THROW(BigIntMultiplyLow(RecordOf(5), RecordOf(5), 0, 1, L), EAssertionFailed);
 }
 
-TEST_P(BigIntModularKernels, MontgomeryReduceAgreesWithGmp) {
+TEST(BigIntMontgomery, ReduceAgreesWithGmp) {
     SCOPED_TRACE(test::SeedTrace());
     TOperands operands(21);
     for (int round = 0; round < Scaled(1500); ++round) {
@@ -223,62 +200,97 @@ TEST_P(BigIntModularKernels, MontgomeryReduceAgreesWithGmp) {
     }
 }
 
-// Odd moduli at and around the digit boundaries, where the radix rules change (for the loop on words
-// and for the loop on digits above 512 bits), around the 64-bit word boundaries up to where the
-// exponentiation changes from words to digits (a radix of whole words leaves its top bit in a word of
-// its own), and at the usual sizes.
-std::vector<unsigned long> ModulusBitLengths() {
-    std::vector<unsigned long> lengths = {2, 3, 30, 31, 32};
-    for (const unsigned long k : {2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 17, 18, 19, 33}) {
-        for (const long offset : {-2L, -1L, 0L, 1L})
-            lengths.push_back(31 * k + static_cast<unsigned long>(offset));
+// One case of the exponentiation: every form the processor offers on the same operands, each result
+// checked against GMP (value, sign flag, normal form) and against the reference's record.
+void ExpectEveryFormAgrees(const TBigInt& base, const TBigInt& E, const TBigInt& N) {
+    SCOPED_TRACE(Describe(base) + " ^ " + Describe(E) + " mod " + Describe(N));
+    const TGmp expected = ExpectedPower(base, E, N);
+    TBigInt reference;
+    detail::PowerModReference(base, E, N, reference);
+    ASSERT_TRUE(Holds(reference, expected, 1)) << "reference";
+    for (const auto form : {detail::TPowerModForm::Words, detail::TPowerModForm::WordsUnrolled,
+                            detail::TPowerModForm::Ifma, detail::TPowerModForm::IfmaPortable}) {
+        if (!detail::PowerModFormAvailable(form))
+            continue;
+        detail::UsePowerModForm(form);
+        TBigInt P;
+        BigIntPowerMod(base, E, N, P);
+        detail::UsePowerModForm(detail::BestPowerModForm());
+        const std::string name = test::bigint::PowerModFormName({form, 0});
+        ASSERT_TRUE(Holds(P, expected, 1)) << name;
+        ASSERT_EQ(P.Digits, reference.Digits) << name;
     }
-    for (unsigned long k = 1; k <= 9; ++k) {
-        for (const long offset : {-1L, 0L, 1L})
-            lengths.push_back(64 * k + static_cast<unsigned long>(offset));
-    }
-    for (const unsigned long bits : {64ul, 128ul, 256ul, 512ul, 1024ul, 2048ul})
-        lengths.push_back(bits);
-    return lengths;
 }
 
-TEST_P(BigIntModularKernels, PowerModAgreesWithGmpAtRadixBoundaries) {
+// An odd modulus of exactly `bits` bits (3 for two bits), in the shapes TOperands makes.
+TBigInt OddModulus(TOperands& operands, unsigned long bits) {
+    TGmp modulus = operands.WithBits(bits);
+    mpz_setbit(modulus.get(), 0);
+    return RecordOf(modulus);
+}
+
+// A base of any kind: mostly below N, now and then 0, 1, N - 1, negative or above N.
+TBigInt AnyBase(TOperands& operands, const TBigInt& N, unsigned long bits) {
+    TGmp base = operands.WithBits(1 + operands.Below(bits));
+    switch (operands.Below(12)) {
+    case 0:
+        return RecordOf(operands.Below(2));
+    case 1:
+        mpz_sub_ui(base.get(), ValueOf(N).get(), 1);
+        return RecordOf(base);
+    case 2:
+        return RecordOf(base, 0);
+    case 3:
+        return RecordOf(operands.WithBits(bits + 1 + operands.Below(70)));
+    default:
+        mpz_mod(base.get(), base.get(), ValueOf(N).get());
+        return RecordOf(base);
+    }
+}
+
+// Every bit length from 2 to 2100, and random lengths up to 4200, with short exponents (zero, one and
+// negative ones among them): the digit, word and limb boundaries, the word counts of the unrolled loops,
+// the limb and vector counts of the IFMA loop and its threshold all lie inside, each hit exactly.
+TEST(BigIntPowerMod, EveryFormAtEveryBitLength) {
     SCOPED_TRACE(test::SeedTrace());
     TOperands operands(22);
-    for (const unsigned long bits : ModulusBitLengths()) {
-        for (int round = 0; round < Scaled(bits > 600 ? 2 : 12); ++round) {
-            TGmp modulus = operands.WithBits(bits);
-            mpz_setbit(modulus.get(), 0);
-            if (mpz_cmp_ui(modulus.get(), 1) == 0)
-                mpz_set_ui(modulus.get(), 3);
-            const TBigInt N = RecordOf(modulus);
-            const TBigInt base = operands.Signed(1 + static_cast<unsigned>(operands.Below(2 + bits / 31)));
-            // Full-size exponents, and now and then a short one or an all-ones one.
-            const TBigInt E = round % 3 == 2
-                                  ? RecordOf(PowerOfTwo(1 + operands.Below(bits), -1))
-                                  : RecordOf(operands.WithBits(bits), static_cast<int>(operands.Below(2)));
-            SCOPED_TRACE(Describe(base) + " ^ " + Describe(E) + " mod " + Describe(N));
-            TBigInt P;
-            BigIntPowerMod(base, E, N, P);
-            EXPECT_TRUE(Holds(P, ExpectedPower(base, E, N), 1));
-        }
+    std::vector<unsigned long> lengths;
+    for (unsigned long bits = 2; bits <= 2100; ++bits)
+        lengths.push_back(bits);
+    for (int i = 0; i < Scaled(150); ++i)
+        lengths.push_back(2101 + operands.Below(2100));
+    for (const unsigned long bits : lengths) {
+        const TBigInt N = OddModulus(operands, bits);
+        const TBigInt base = AnyBase(operands, N, bits);
+        const unsigned long eBits = operands.Below(4) == 0 ? operands.Below(3) : 1 + operands.Below(24);
+        const TBigInt E =
+            eBits == 0 ? RecordOf(0) : RecordOf(operands.WithBits(eBits), bits % 7 == 0 ? 0 : 1);
+        ExpectEveryFormAgrees(base, E, N);
+        if (HasFatalFailure())
+            return;
     }
 }
 
-TEST(BigIntPowerMod, FullSizeAt4096Bits) {
+// Full-size exponents at sampled lengths up to 4200 bits, the switch points of the forms among them.
+TEST(BigIntPowerMod, EveryFormWithFullSizeExponents) {
     SCOPED_TRACE(test::SeedTrace());
-    TOperands operands(23);
-    TGmp modulus = operands.WithBits(4096);
-    mpz_setbit(modulus.get(), 0);
-    const TBigInt N = RecordOf(modulus);
-    const TBigInt base = RecordOf(operands.WithBits(4090));
-    const TBigInt E = RecordOf(operands.WithBits(4096));
-    TBigInt P;
-    BigIntPowerMod(base, E, N, P);
-    EXPECT_TRUE(Holds(P, ExpectedPower(base, E, N), 1));
+    TOperands operands(29);
+    std::vector<unsigned long> lengths = {2,    3,    63,   64,   65,   255,  256,  257,  511,
+                                          512,  513,  766,  767,  768,  769,  1022, 1024, 1246,
+                                          1247, 2048, 2494, 2495, 4096, 4158, 4159};
+    for (int i = 0; i < Scaled(30); ++i)
+        lengths.push_back(2 + operands.Below(1100));
+    for (int i = 0; i < Scaled(3); ++i)
+        lengths.push_back(2100 + operands.Below(2101));
+    for (const unsigned long bits : lengths) {
+        const TBigInt N = OddModulus(operands, bits);
+        ExpectEveryFormAgrees(AnyBase(operands, N, bits), RecordOf(operands.WithBits(bits)), N);
+        if (HasFatalFailure())
+            return;
+    }
 }
 
-TEST_P(BigIntModularKernels, PowerModWithBasesSharingAFactorWithTheModulus) {
+TEST_P(BigIntPowerModForms, BasesSharingAFactorWithTheModulus) {
     // Products that become zero reduce to zero; the result is still base^E mod N.
     SCOPED_TRACE(test::SeedTrace());
     TOperands operands(24);

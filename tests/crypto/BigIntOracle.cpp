@@ -101,24 +101,28 @@ std::string Describe(const TBigInt& A) {
     return Holds(A, expected.get(), flag);
 }
 
-void TKernelFormTest::SetUp() {
-    if (!detail::DigitKernelsAvailable(GetParam()))
+void TPowerModFormTest::SetUp() {
+    if (!detail::PowerModFormAvailable(GetParam()))
         GTEST_SKIP() << "not offered by this processor";
-    detail::UseDigitKernels(GetParam());
+    detail::UsePowerModForm(GetParam());
 }
 
-void TKernelFormTest::TearDown() {
-    detail::UseDigitKernels(detail::BestDigitKernels());
+void TPowerModFormTest::TearDown() {
+    detail::UsePowerModForm(detail::BestPowerModForm());
 }
 
-std::string KernelFormName(const ::testing::TestParamInfo<detail::TDigitKernels>& info) {
+std::string PowerModFormName(const ::testing::TestParamInfo<detail::TPowerModForm>& info) {
     switch (info.param) {
-    case detail::TDigitKernels::Avx2:
-        return "Avx2";
-    case detail::TDigitKernels::Avx512:
-        return "Avx512";
+    case detail::TPowerModForm::Reference:
+        return "Reference";
+    case detail::TPowerModForm::Words:
+        return "Words";
+    case detail::TPowerModForm::WordsUnrolled:
+        return "WordsUnrolled";
+    case detail::TPowerModForm::Ifma:
+        return "Ifma";
     default:
-        return "Portable";
+        return "IfmaPortable";
     }
 }
 

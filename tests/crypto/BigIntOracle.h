@@ -36,15 +36,16 @@ std::string Describe(const TBigInt& A);
 ::testing::AssertionResult Holds(const TBigInt& A, mpz_srcptr expected, int flag);
 ::testing::AssertionResult Holds(const TBigInt& A, const TGmp& expected, int flag);
 
-// A fixture whose tests run once per form of the digit kernels the processor offers.
-class TKernelFormTest : public ::testing::TestWithParam<detail::TDigitKernels> {
+// A fixture whose tests run once per form of BigIntPowerMod; forms the processor lacks are skipped.
+class TPowerModFormTest : public ::testing::TestWithParam<detail::TPowerModForm> {
 protected:
     void SetUp() override;
     void TearDown() override;
 };
-inline const auto kKernelForms = ::testing::Values(
-    detail::TDigitKernels::Portable, detail::TDigitKernels::Avx2, detail::TDigitKernels::Avx512);
-std::string KernelFormName(const ::testing::TestParamInfo<detail::TDigitKernels>& info);
+inline const auto kPowerModForms = ::testing::Values(
+    detail::TPowerModForm::Reference, detail::TPowerModForm::Words, detail::TPowerModForm::WordsUnrolled,
+    detail::TPowerModForm::Ifma, detail::TPowerModForm::IfmaPortable);
+std::string PowerModFormName(const ::testing::TestParamInfo<detail::TPowerModForm>& info);
 
 // Scales an iteration count by ZARN_BIGINT_TEST_SCALE (a positive number, 1 by default).
 int Scaled(int count);

@@ -2,6 +2,7 @@
 #include "keyrecord/ZarnPublicKey.h"
 #include "platform/Errors.h"
 #include "platform/FileDialogs.h"
+#include "platform/TextFiles.h"
 #include "tests/keyrecord/KeyFileFixtures.h"
 #include "tests/support/TestSupport.h"
 
@@ -289,6 +290,39 @@ TEST_F(ExportKey, RandomWellFormedRecordsRoundTrip) {
         EXPECT_EQ(back.GetPublicKeyExponent(), exponent);
         EXPECT_EQ(back.GetHashResult(), key.GetHashResult());
     }
+}
+
+// Save dialogs whose answer is followed at once by another program creating the chosen file.
+class TRacedSaveDialogs : public TScriptedFileDialogs {
+public:
+    std::optional<TSaveChoice> ExecuteSaveDialogForWrite(const std::string& initialFolder,
+                                                         bool overwritePrompt) override {
+        std::optional<TSaveChoice> choice =
+            IFileDialogs::ExecuteSaveDialogForWrite(initialFolder, overwritePrompt);
+        if (choice)
+            WriteFile(choice->FileName, "written by another program\r\n");
+        return choice;
+    }
+};
+
+TEST_F(ExportKey, FileThatAppearsAfterTheDialogIsNotReplaced) {
+    SetExample(m_key);
+    TRacedSaveDialogs raced;
+    m_key.SetFileDialogs(&raced);
+    raced.Choose(m_folder.File("new.key"));
+    try {
+        m_key.ExportKey(m_message);
+        FAIL() << "the export replaced a file it was not asked to replace";
+    } catch (const EFileExists& error) {
+        EXPECT_NE(error.Message().find(m_folder.File("new.key")), std::string::npos) << error.Message();
+        EXPECT_NE(error.Message().find("File exists"), std::string::npos) << error.Message();
+    }
+    EXPECT_EQ(ReadFile(m_folder.File("new.key")), "written by another program\r\n");
+
+    // Chosen while it existed, so replacing it was confirmed in the dialog's question.
+    raced.Choose(m_folder.File("new.key"));
+    EXPECT_EQ(m_key.ExportKey(m_message), 0);
+    EXPECT_EQ(ReadFile(m_folder.File("new.key")).substr(0, 30), "123456789005121201010201ABCD03");
 }
 
 } // namespace

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace zarn {
 namespace {
@@ -280,6 +282,86 @@ TEST_F(ImportKey, FileThatDisappearsBeforeTheReadRaises) {
         EXPECT_NE(error.Message().find("No such file or directory"), std::string::npos) << error.Message();
     }
     EXPECT_EQ(key.GetPublicKeyOwnerId(), "old owner");
+}
+
+// The error an import of `fileName` raises: "" when it raises none, else its text; the status
+// when it returns one is appended as " -> <status>".
+std::string ImportOutcome(const std::string& fileName) {
+    TZarnPublicKey key;
+    key.SetFileName(fileName);
+    std::string message;
+    try {
+        return "-> " + std::to_string(key.ImportKey(message));
+    } catch (const EInOutError& error) {
+        return error.Message();
+    }
+}
+
+TEST_F(ImportKey, WhatIsNotARegularFileRaisesWithoutBlocking) {
+    ASSERT_EQ(mkfifo(m_folder.File("fifo.key").c_str(), 0644), 0);
+    ASSERT_EQ(symlink("fifo.key", m_folder.File("link.key").c_str()), 0);
+    // In a child with an alarm: an import that blocks on the FIFO or reads /dev/zero for ever fails
+    // instead of hanging the tests.
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        alarm(20);
+        int failures = 0;
+        for (const std::string& name : {m_folder.File("fifo.key"), m_folder.File("link.key"),
+                                        std::string("/dev/zero"), std::string("/dev/null")}) {
+            const std::string outcome = ImportOutcome(name);
+            if (outcome.find(name) == std::string::npos ||
+                outcome.find("not a regular file") == std::string::npos) {
+                std::fprintf(stderr, "%s: %s\n", name.c_str(), outcome.c_str());
+                ++failures;
+            }
+        }
+        _exit(failures);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST_F(ImportKey, OnlyAPathThatDoesNotExistIsMissing) {
+    WriteFile(m_folder.File("record.key"), kFullLine + "\r\n");
+    ASSERT_EQ(symlink("loop.key", m_folder.File("loop.key").c_str()), 0);
+    ASSERT_EQ(symlink("nowhere.key", m_folder.File("dangling.key").c_str()), 0);
+    struct Row {
+        std::string name;
+        std::string outcome; // what the outcome holds
+    };
+    const Row rows[] = {
+        {m_folder.File("loop.key"), "Too many levels of symbolic links"},
+        {m_folder.File("missing.key"), "-> 2"},
+        {m_folder.File("dangling.key"), "-> 2"},
+        {m_folder.File("record.key/x.key"), "-> 2"}, // ENOTDIR
+        {m_folder.File("record.key"), "-> 0"},
+    };
+    for (const Row& row : rows) {
+        const std::string outcome = ImportOutcome(row.name);
+        EXPECT_NE(outcome.find(row.outcome), std::string::npos) << row.name << ": " << outcome;
+        if (row.outcome.rfind("->", 0) != 0) {
+            EXPECT_NE(outcome.find(row.name), std::string::npos) << outcome;
+        }
+    }
+    // A folder without search permission: its files cannot be checked (root could, so the import
+    // runs as nobody).
+    const std::string closed = m_folder.File("closed");
+    ASSERT_EQ(mkdir(closed.c_str(), 0755), 0);
+    WriteFile(closed + "/record.key", kFullLine + "\r\n");
+    chmod(closed.c_str(), 0600);
+    chmod(m_folder.Path().c_str(), 0755);
+    const int result = test::RunUnprivileged([&] {
+        const std::string outcome = ImportOutcome(closed + "/record.key");
+        return outcome.find("Permission denied") != std::string::npos &&
+                       outcome.find(closed + "/record.key") != std::string::npos
+                   ? 0
+                   : 1;
+    });
+    chmod(closed.c_str(), 0755);
+    EXPECT_EQ(result, 0) << "reported as missing, not as a path that cannot be checked";
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sys/resource.h>
@@ -112,25 +113,43 @@ TEST(TextFiles, FilterKeepsDropsAndRejects) {
     EXPECT_EQ(ReadAllLines(folder.File("g.txt"), &filter), (Lines{"ABCD-", "AB"}));
 }
 
+// The peak resident size of this process in KiB (VmHWM), after ResetPeakResident its current size.
 long PeakResidentKiB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+bool ResetPeakResident() {
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    clear.flush();
+    return clear.good();
 }
 
 TEST(TextFiles, HundredMegabytesOfJunkInBoundedMemory) {
+    // The mark is taken before anything large exists, and the file is written in small pieces, so
+    // a reader that kept a whole line would show.
+    if (!ResetPeakResident())
+        GTEST_SKIP() << "/proc/self/clear_refs cannot be written, so the peak memory cannot be reset";
+    const long before = PeakResidentKiB();
     TTemporaryFolder folder;
     const std::string fileName = folder.File("junk.txt");
     {
         std::ofstream out(fileName, std::ios::binary);
         const std::string junkLine = "Zarn key file, junk line " + std::string(1000, 'G') + "\r\n";
-        out << "G" << std::string(50u << 20, 'A') << "\n"; // one 50 MB line rejected at its first byte
+        const std::string piece(64 << 10, 'A');
+        out << "G"; // one 50 MB line rejected at its first byte
+        for (std::size_t written = 0; written < (50u << 20); written += piece.size())
+            out << piece;
+        out << "\n";
         for (std::size_t written = 0; written < (50u << 20); written += junkLine.size())
             out << junkLine;
         out << "00112233\n";
     }
     const TLineFilter filter = HexFilter(1084);
-    const long before = PeakResidentKiB();
     TTextFileReader reader(fileName);
     std::string line;
     std::size_t lines = 0;
@@ -144,6 +163,86 @@ TEST(TextFiles, HundredMegabytesOfJunkInBoundedMemory) {
     EXPECT_LE(longest, 8u);
     EXPECT_GT(lines, 50000u);
     EXPECT_LT(PeakResidentKiB() - before, 16 * 1024) << "the reader grew by more than 16 MiB";
+}
+
+// The lines FindLine must accept, one after another, found the plain way: every line read whole,
+// blanks and no-break spaces removed, kept when non-empty and all hexadecimal, cut to `keepLimit`.
+Lines AcceptedLinesReadWhole(const std::string& fileName, std::size_t keepLimit) {
+    Lines accepted;
+    for (const std::string& line : ReadAllLines(fileName)) {
+        std::string cleaned;
+        for (const char c : line)
+            if (c != ' ' && c != '\xA0')
+                cleaned.push_back(c);
+        const bool hex = cleaned.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos;
+        if (!cleaned.empty() && hex)
+            accepted.push_back(cleaned.substr(0, keepLimit));
+    }
+    return accepted;
+}
+
+TEST(TextFiles, FindLineAgreesWithReadingLineByLine) {
+    SCOPED_TRACE(test::SeedTrace());
+    auto generator = test::SeededGenerator(71);
+    // Bytes that matter to the line rules and the filter, hexadecimal digits most of all.
+    const std::string alphabet = std::string("0123456789ABCDEFabcdef0A1b  \xA0\r\n\n\x1A"
+                                             "G\t-",
+                                             36);
+    TTemporaryFolder folder;
+    for (int round = 0; round < 60; ++round) {
+        // Lines of every length from empty to several buffers, so that lines, Ctrl-Z and CR LF
+        // pairs fall across the 64 KiB buffer boundary.
+        std::string content;
+        const std::size_t size = generator() % 300000;
+        while (content.size() < size) {
+            const std::size_t length = generator() % 4 == 0 ? generator() % 150000 : generator() % 40;
+            const bool junk = generator() % 3 == 0;
+            for (std::size_t i = 0; i < length; ++i) {
+                const char c = alphabet[generator() % alphabet.size()];
+                content.push_back(
+                    junk || (c != '\n' && c != '\x1A' && c != 'G' && c != '\t' && c != '-') ? c : 'E');
+            }
+            content += generator() % 2 == 0 ? "\r\n" : "\n";
+        }
+        if (generator() % 4 == 0)
+            content.pop_back(); // the last line without its line feed
+        WriteFile(folder.File("lines.txt"), content);
+        const std::size_t keepLimit = generator() % 2 == 0 ? 1084 : 7;
+        const Lines expected = AcceptedLinesReadWhole(folder.File("lines.txt"), keepLimit);
+        TLineFilter filter = HexFilter(keepLimit);
+        filter.Classes[0xA0] = TLineFilter::lfDrop;
+        TTextFileReader reader(folder.File("lines.txt"));
+        Lines found;
+        std::string line = "stale";
+        while (reader.FindLine(line, filter))
+            found.push_back(line);
+        EXPECT_EQ(line, "") << "round " << round;
+        ASSERT_EQ(found, expected) << "round " << round;
+        EXPECT_TRUE(reader.Eof());
+    }
+    // A Ctrl-Z or a line feed right at the buffer boundary, after a line begun before it (hex
+    // digits, blanks only or a CR only) or at the start of a line.
+    for (std::size_t at = 65533; at <= 65539; ++at) {
+        for (const char* lineStart : {"AB", "  ", "\r", ""}) {
+            for (const char* atBoundary : {"\x1A", "\n", "\n\x1A"}) {
+                std::string content = "-junk\n";
+                content += std::string(at - content.size() - std::strlen(lineStart) - 1, '0') + "\n";
+                content += lineStart;
+                content += atBoundary;
+                content += "9 9\n\x1A"
+                           "C\n";
+                WriteFile(folder.File("edge.txt"), content);
+                const TLineFilter filter = HexFilter(1084);
+                TTextFileReader reader(folder.File("edge.txt"));
+                Lines found;
+                std::string line;
+                while (reader.FindLine(line, filter))
+                    found.push_back(line);
+                EXPECT_EQ(found, AcceptedLinesReadWhole(folder.File("edge.txt"), 1084))
+                    << at << " " << test::Hex(lineStart) << " " << test::Hex(atBoundary);
+            }
+        }
+    }
 }
 
 TEST(TextFiles, ReaderErrorsNameTheFile) {

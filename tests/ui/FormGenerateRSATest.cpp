@@ -638,6 +638,39 @@ TEST_F(KeyGenWindowTest, MainWindowShowsItModallyAndReopeningKeepsTheTexts) {
     EXPECT_EQ(allTexts(), texts);
 }
 
+TEST_F(KeyGenWindowTest, EnterInABoxKeepsTheKeyPairAndReturnOnAButtonPressesIt) {
+    ShowForm();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form));
+    for (QPushButton* button : form->findChildren<QPushButton*>()) {
+        EXPECT_FALSE(button->isDefault()) << button->objectName().toStdString();
+        EXPECT_FALSE(button->autoDefault()) << button->objectName().toStdString();
+    }
+    // Enter before any generation starts none.
+    TypeLength("16");
+    QTest::keyClick(form->Edit4(), Qt::Key_Return);
+    QTest::keyClick(form->Edit4(), Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(source.Calls, 0);
+    EXPECT_EQ(Text("Label10"), "Start time");
+
+    GenerateValid("16");
+    const std::vector<std::string> shown = {Text("Edit8"), Text("Edit9"), Text("Edit2"), Text("Edit3")};
+    const int calls = source.Calls;
+    for (QLineEdit* box : {form->Edit4(), form->Edit8(), form->Edit2(), form->Edit3()}) {
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_Return);
+        QTest::keyClick(box, Qt::Key_Enter, Qt::KeypadModifier);
+    }
+    EXPECT_EQ(source.Calls, calls) << "a generation started";
+    EXPECT_EQ((std::vector<std::string>{Text("Edit8"), Text("Edit9"), Text("Edit2"), Text("Edit3")}), shown);
+
+    // Return on the focused Generate button is a press, as Space is.
+    form->Button2()->setFocus();
+    QTest::keyClick(form->Button2(), Qt::Key_Return);
+    EXPECT_GT(source.Calls, calls);
+    EXPECT_NE(Text("Label10"), "Start time");
+}
+
 } // namespace
 } // namespace test
 } // namespace zarn

@@ -449,6 +449,35 @@ TEST_F(MainWindowTest, ExitAndTheTitleBarEndTheMessageLoop) {
     }
 }
 
+TEST_F(MainWindowTest, ReturnOnAFocusedButtonPressesItAndInABoxNothing) {
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    Box("Edit1")->setFocus();
+    QTest::keyClick(Box("Edit1"), Qt::Key_Return);
+    EXPECT_TRUE(dialogs.Asked.empty()) << "a box is not a button";
+    EXPECT_TRUE(boxes.Shown.empty());
+
+    const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = {{Qt::Key_Return, Qt::NoModifier},
+                                                              {Qt::Key_Enter, Qt::KeypadModifier},
+                                                              {Qt::Key_Space, Qt::NoModifier}};
+    for (const auto& [key, modifiers] : keys) {
+        SCOPED_TRACE(key);
+        dialogs.Asked.clear();
+        boxes.Shown.clear();
+        Button("Button1")->setFocus();
+        QTest::keyClick(Button("Button1"), key, modifiers);
+        ASSERT_EQ(dialogs.Asked.size(), 1u) << "Import... was not pressed";
+        EXPECT_EQ(dialogs.Asked[0].Kind, TScriptedFileDialogs::fdOpen);
+        EXPECT_EQ(boxes.Shown, (std::vector<TRecordedMessageBoxes::TShown>{
+                                   {TRecordedMessageBoxes::mbMessage, "Import aborted during file dialog"}}));
+    }
+    // A held key presses once.
+    dialogs.Asked.clear();
+    QKeyEvent repeated(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
+    QApplication::sendEvent(Button("Button1"), &repeated);
+    EXPECT_TRUE(dialogs.Asked.empty());
+}
+
 } // namespace
 } // namespace test
 } // namespace zarn

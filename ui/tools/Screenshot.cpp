@@ -11,6 +11,8 @@
 #include "ui/MessageBoxes.h"
 #include "ui/ZarnApplication.h"
 
+#include <QFont>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
@@ -39,7 +41,8 @@ int main(int argc, char** argv) {
     }
     zarn::SetApplicationTitle(zarn::kApplicationTitle);
     if (!zarn::LoadApplicationFonts())
-        std::fprintf(stderr, "MS Sans Serif not found; a substitute font is used\n");
+        std::fprintf(stderr, "the windows use a stand-in for the bitmap face MS Sans Serif: %s\n",
+                     QFontInfo(QFont("MS Sans Serif")).family().toLocal8Bit().constData());
 
     zarn::TRecordedMessageBoxes boxes;
     zarn::SetMessageBoxes(&boxes);
