@@ -60,9 +60,15 @@ void PrintLines(const nlohmann::ordered_json& object, std::ostream& out,
 // The key's size and fingerprint, when the record's modulus and exponent make an RSA key.
 nlohmann::ordered_json KeyFacts(const TZarnPublicKey& key) {
     nlohmann::ordered_json facts = nlohmann::ordered_json::object();
-    if (const std::optional<TRsaPublicKey> rsa = RecordRsaKey(key)) {
+    const std::optional<TRsaPublicKey> rsa = RecordRsaKey(key);
+    if (!rsa)
+        return facts;
+    try {
+        const std::string fingerprint = RsaKeyFingerprint(*rsa);
         facts["KeySizeBits"] = RsaKeyBits(*rsa);
-        facts["KeyFingerprintSha256"] = RsaKeyFingerprint(*rsa);
+        facts["KeyFingerprintSha256"] = fingerprint;
+    } catch (const EKeyFormatError&) {
+        // Numbers the standard encoding refuses describe no key; the record is shown without facts.
     }
     return facts;
 }
