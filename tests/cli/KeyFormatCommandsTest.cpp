@@ -26,33 +26,13 @@ namespace {
 
 using test::ReadFile;
 using test::RunProgram;
+using test::Shell;
+using test::ShellOutput;
 using test::TRun;
 using test::TTemporaryFolder;
 using test::WriteFile;
 
-// ---- The openssl command line and library ----
-
-std::string Quote(const std::string& text) {
-    return "'" + text + "'";
-}
-
-// Runs `command` with the shell in `folder`, standard input from /dev/null; its exit status.
-int Shell(const std::string& folder, const std::string& command) {
-    const int status =
-        std::system(("cd " + Quote(folder) + " && (" + command + ") </dev/null >/dev/null 2>&1").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Standard output of `command` run in `folder`.
-std::string ShellOutput(const std::string& folder, const std::string& command) {
-    FILE* pipe = popen(("cd " + Quote(folder) + " && (" + command + ") </dev/null 2>/dev/null").c_str(), "r");
-    std::string output;
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        output.append(buffer, got);
-    pclose(pipe);
-    return output;
-}
+// ---- The openssl library ----
 
 // The modulus, public and private exponent of a private key file, upper-case hexadecimal as
 // zarnkey prints them, read by OpenSSL's PEM reader with `passphrase`.
@@ -84,19 +64,6 @@ TOracleKey OracleKey(const std::string& fileName, const std::string& passphrase)
                        HexParam(key, OSSL_PKEY_PARAM_RSA_D)};
     EVP_PKEY_free(key);
     return numbers;
-}
-
-std::string Sha256Hex(const std::string& data) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(data.data(), data.size(), digest, &length, EVP_sha256(), nullptr);
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        hex.push_back(digits[digest[i] >> 4]);
-        hex.push_back(digits[digest[i] & 15]);
-    }
-    return hex;
 }
 
 // ---- Files ----
@@ -272,7 +239,9 @@ TEST_F(KeyFormatCommands, GenRsaWritesAKeyOpenSslAcceptsAndARecordOfItsPublicKey
             RunProgram({"pubkey", "--pkcs1", "--der", record}).Out,
             ShellOutput(folder.Path(), "openssl rsa -in key.pem -RSAPublicKey_out -outform DER" + passIn));
         EXPECT_EQ(shown["KeySizeBits"], 256);
-        EXPECT_EQ(shown["KeyFingerprintSha256"], Sha256Hex(der));
+        EXPECT_EQ(shown["KeyFingerprintSha256"].get<std::string>() + "  -\n",
+                  ShellOutput(folder.Path(),
+                              "openssl pkey -in key.pem -pubout -outform DER" + passIn + " | sha256sum"));
     }
 }
 

@@ -34,33 +34,11 @@ namespace {
 
 using test::Hex;
 using test::ReadFile;
+using test::Shell;
+using test::ShellOutput;
 using test::TGmp;
 using test::TTemporaryFolder;
 using test::WriteFile;
-
-// ---- The openssl command line ----
-
-std::string Quote(const std::string& text) {
-    return "'" + text + "'";
-}
-
-// Runs `command` with the shell in `folder`, standard input from /dev/null; its exit status.
-int Shell(const std::string& folder, const std::string& command) {
-    const int status =
-        std::system(("cd " + Quote(folder) + " && (" + command + ") </dev/null >/dev/null 2>&1").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Standard output of `command` run in `folder`.
-std::string ShellOutput(const std::string& folder, const std::string& command) {
-    FILE* pipe = popen(("cd " + Quote(folder) + " && (" + command + ") </dev/null 2>/dev/null").c_str(), "r");
-    std::string output;
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        output.append(buffer, got);
-    pclose(pipe);
-    return output;
-}
 
 // ---- OpenSSL's library as the oracle ----
 
