@@ -11,6 +11,8 @@
 #include "crypto/BigIntWords.h"
 #include "platform/Errors.h"
 
+#include <algorithm>
+#include <iterator>
 #include <vector>
 
 #if defined(__x86_64__)
@@ -60,16 +62,19 @@ void FromWords(const Word* w, std::size_t words, TBigInt& A) {
     A.Positive = 1;
 }
 
+// The unrolled kernels for n words where the files hold them (exactly the counts of kUnrolledWords, which
+// the tests rely on), else the generic loop.
 TWordKernels WordKernels(std::size_t n, bool unrolled) {
-    if (unrolled) {
-        for (const auto group :
-             {UnrolledWords1To8, UnrolledWords9To12, UnrolledWords13To16, UnrolledWords32}) {
-            const TWordKernels kernels = group(n);
-            if (kernels.Multiply != nullptr)
-                return kernels;
-        }
+    TWordKernels kernels;
+    for (const auto group : {UnrolledWords1To8, UnrolledWords9To12, UnrolledWords13To16, UnrolledWords32}) {
+        if (kernels.Multiply == nullptr)
+            kernels = group(n);
     }
-    return {MultiplyWords<0>, SquareWords<0>};
+    const bool listed = std::find(std::begin(detail::kUnrolledWords), std::end(detail::kUnrolledWords), n) !=
+                        std::end(detail::kUnrolledWords);
+    ZARN_ASSERT(listed == (kernels.Multiply != nullptr), "WordKernels: kUnrolledWords and the files differ.",
+                "Common\\BigInt");
+    return unrolled && listed ? kernels : TWordKernels{MultiplyWords<0>, SquareWords<0>};
 }
 
 // The Montgomery arithmetic on words that the window loop and the set-up use.
