@@ -216,11 +216,13 @@ void PowerModReference(const TBigInt& Base, const TBigInt& E, const TBigInt& N, 
 //   Reference      PowerModReference.
 //   Words          the engine on 64-bit words with its generic loop at every size.
 //   WordsUnrolled  the same with the loop compiled for fixed word counts where that pays (kUnrolledWords).
-//   Ifma           52-bit limbs with AVX-512 IFMA from kIfmaMinBits bits up, WordsUnrolled below.
+//   Ifma           52-bit limbs with AVX-512 IFMA from kIfmaMinBits bits up, WordsUnrolled below; available
+//                  only where the processor has IFMA and its results matched the words' in a check at the
+//                  first call.
 //   IfmaPortable   the IFMA algorithm on lanes of plain code at every size: it checks that algorithm on
 //                  processors without IFMA.
 enum class TPowerModForm { Reference, Words, WordsUnrolled, Ifma, IfmaPortable };
-inline constexpr std::size_t kUnrolledWords[] = {1, 2, 3, 4, 5, 6, 7, 8, 16, 32};
+inline constexpr std::size_t kUnrolledWords[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 32};
 inline constexpr std::size_t kIfmaMinBits = 768;
 bool PowerModFormAvailable(TPowerModForm form);
 TPowerModForm BestPowerModForm();

@@ -21,7 +21,7 @@ inline std::uint64_t U(Digit d) {
 
 thread_local std::vector<Digit> t_scratch;
 
-// From this many digits on, products go through 64-bit words.
+// From this many digits on, products go through digit pairs.
 constexpr std::size_t kWordProductDigits = 6;
 
 bool Flag(std::uint8_t positive) {
@@ -148,7 +148,7 @@ void BigIntMultiply(const TBigInt& A, const TBigInt& B, TBigInt& R) {
         const std::size_t nb = Count(B);
         Resize(result, na + nb);
         if (std::min(na, nb) >= kWordProductDigits)
-            MultiplyThroughWords(DigitsOf(A), na, DigitsOf(B), nb, DigitsOf(result));
+            MultiplyThroughPairs(DigitsOf(A), na, DigitsOf(B), nb, DigitsOf(result));
         else
             MultiplyColumns(DigitsOf(A), na, DigitsOf(B), nb, na + nb, nullptr, DigitsOf(result));
         Normalize(result);
@@ -162,7 +162,7 @@ void BigIntSquare(const TBigInt& A, TBigInt& R) {
         const std::size_t n = Count(A);
         Resize(result, 2 * n);
         if (n >= kWordProductDigits)
-            MultiplyThroughWords(DigitsOf(A), n, nullptr, n, DigitsOf(result));
+            MultiplyThroughPairs(DigitsOf(A), n, nullptr, n, DigitsOf(result));
         else
             SquareColumns(DigitsOf(A), n, DigitsOf(result));
         Normalize(result);

@@ -1,12 +1,15 @@
 // Almost Montgomery multiplication on 52-bit limbs, eight limbs to a vector, written once over the lane
 // operations: BigIntIfma.cpp runs it on AVX-512 IFMA (vpmadd52luq / vpmadd52huq), the engine on
-// TPortableLanes where the processor lacks IFMA and for the tests.
+// TPortableLanes for the tests and the IfmaPortable form. Before the engine uses the IFMA build it checks
+// it once against the word engine (LimbProductAgrees).
 //
 // A number of k limbs is k words holding 52 bits each, least significant first, zero up to a whole number
 // of vectors. With R' = 2^(52 k) and 4N <= R', the product of two numbers below 2N comes out below 2N
 // again, so no step needs a final subtraction. Every lane of the accumulator takes at most four 52-bit
 // terms per step, and k steps stay far below 2^64 for any size the library meets.
 #pragma once
+
+#include "crypto/BigInt.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -122,8 +125,20 @@ struct TPortableLanes {
     }
 };
 
-// The same on AVX-512 IFMA, in BigIntIfma.cpp; only to be called when IfmaAvailable().
+// The same on AVX-512 IFMA, in BigIntIfma.cpp; only to be called when the processor has IFMA.
 void IfmaAlmostMontgomeryProduct(const std::uint64_t* a, const std::uint64_t* b, const TIfmaModulus& m,
                                  std::uint64_t* r);
+
+// An almost Montgomery product: IfmaAlmostMontgomeryProduct or AlmostMontgomeryProduct on some lanes.
+using TLimbProduct = void (*)(const std::uint64_t* a, const std::uint64_t* b, const TIfmaModulus& m,
+                              std::uint64_t* r);
+
+// True when exponentiations through `product` give the word engine's results: a few fixed ones with
+// full-size exponents and moduli from 768 to 4158 bits, at the limb and vector boundaries.
+bool LimbProductAgrees(TLimbProduct product);
+
+// The default form: Ifma when the processor has IFMA (ifmaFound) and `product` passes LimbProductAgrees,
+// else WordsUnrolled. BigIntPowerMod decides so once, with the IFMA build, at its first call.
+detail::TPowerModForm ChooseBestForm(bool ifmaFound, TLimbProduct product);
 
 } // namespace zarn::bigint

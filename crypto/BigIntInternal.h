@@ -1,7 +1,7 @@
 // Internal to the BigInt sources: digit constants, record helpers, the raw digit kernels that the public
 // operations share, and the entry to the exponentiation engine. Kernels work on digit arrays (least
 // significant first, no count element) and never allocate, but for the one scratch buffer per thread that
-// MultiplyThroughWords keeps.
+// MultiplyThroughPairs keeps.
 #pragma once
 
 #include "crypto/BigInt.h"
@@ -68,9 +68,10 @@ void MultiplyColumns(const Digit* a, std::size_t na, const Digit* b, std::size_t
 // Columns 0 .. 2n - 1 of a * a into r, each cross product formed once and doubled.
 void SquareColumns(const Digit* a, std::size_t n, Digit* r);
 
-// r = a b (na + nb digits), or a^2 (2na digits) when b is nullptr, through 64-bit words: the digits of
-// MultiplyColumns and SquareColumns at a quarter of the products. r must not overlap a or b.
-void MultiplyThroughWords(const Digit* a, std::size_t na, const Digit* b, std::size_t nb, Digit* r);
+// r = a b (na + nb digits), or a^2 (2na digits) when b is nullptr, on pairs of digits in 64-bit words:
+// the digits of MultiplyColumns and SquareColumns at about a quarter of the products. r must not overlap
+// a or b. Uses one scratch buffer per thread.
+void MultiplyThroughPairs(const Digit* a, std::size_t na, const Digit* b, std::size_t nb, Digit* r);
 
 // Division of magnitudes: r (rn digits, no leading zeros, room for at least rn digits) becomes
 // r mod b, rn its new count; when q is not null it receives the quotient digits (rn_old - nb + 1 of

@@ -1,17 +1,19 @@
 // The exponentiation engine behind BigIntPowerMod. The operands become 64-bit words once; for a modulus
 // of n words the Montgomery radix is R = 2^(64 n), so each reduction step removes a whole word. The set-up
 // takes -N^(-1) mod 2^64 by Newton's iteration, R mod N by doublings from the top bit of N, and R^2 mod N
-// by squarings and doublings in Montgomery form: no long division. The Montgomery product is one loop,
-// written once, compiled for a run-time word count and again for the fixed counts of kUnrolledWords. The
-// exponent is taken in sliding windows over a table of odd powers, on the words or on IFMA limbs.
+// by squarings and doublings in Montgomery form: no long division. The Montgomery product (BigIntWords.h)
+// runs for a run-time word count or unrolled for the counts of kUnrolledWords. The exponent is taken in
+// sliding windows over a table of odd powers, on the words or on IFMA limbs; the IFMA product is checked
+// against the words once before it is used.
 #include "crypto/BigInt.h"
 #include "crypto/BigIntIfma.h"
 #include "crypto/BigIntInternal.h"
+#include "crypto/BigIntWords.h"
 #include "platform/Errors.h"
 
 #include <algorithm>
 #include <iterator>
-#include <utility>
+#include <vector>
 
 #if defined(__x86_64__)
 #include <cpuid.h>
@@ -23,18 +25,6 @@ namespace zarn {
 namespace bigint {
 
 namespace {
-
-using Word = std::uint64_t;
-
-constexpr int kWordBits = 64;
-
-#define ZARN_INLINE __attribute__((always_inline)) inline
-
-// ---- Words ----
-
-std::size_t WordsFor(std::size_t bits) {
-    return (bits + kWordBits - 1) / kWordBits;
-}
 
 std::size_t BitLength(const TBigInt& A) {
     const std::size_t n = Count(A);
@@ -59,13 +49,9 @@ void Repack(const Word* in, std::size_t inCount, int inBits, Word* out, std::siz
     }
 }
 
-const Word* WordsOf(const TBigInt& A) {
-    return reinterpret_cast<const Word*>(DigitsOf(A));
-}
-
 // The magnitude of A in w[0 .. words).
 void ToWords(const TBigInt& A, Word* w, std::size_t words) {
-    Repack(WordsOf(A), Count(A), kDigitBits, w, words, kWordBits);
+    Repack(reinterpret_cast<const Word*>(DigitsOf(A)), Count(A), kDigitBits, w, words, kWordBits);
 }
 
 void FromWords(const Word* w, std::size_t words, TBigInt& A) {
@@ -76,163 +62,19 @@ void FromWords(const Word* w, std::size_t words, TBigInt& A) {
     A.Positive = 1;
 }
 
-// a = a - b mod 2^(64 n), when a >= b or when a carries a bit 2^(64 n) that the borrow cancels.
-void SubtractWords(Word* a, const Word* b, std::size_t n) {
-    unsigned char borrow = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const UInt128 d = static_cast<UInt128>(a[i]) - b[i] - borrow;
-        a[i] = static_cast<Word>(d);
-        borrow = static_cast<unsigned char>(d >> 127);
-    }
-}
-
-bool AtLeast(const Word* a, const Word* b, std::size_t n) {
-    for (std::size_t i = n; i-- > 0;) {
-        if (a[i] != b[i])
-            return a[i] > b[i];
-    }
-    return true;
-}
-
-// ---- The Montgomery product on words ----
-
-struct TModulus {
-    const Word* N;
-    Word Inverse; // -N^(-1) mod 2^64
-    std::size_t Count;
-    Word* Scratch; // Count words
-};
-
-// A column of the product: Low + High 2^128. Each product is one add, add-with-carry and carry count
-// (the compiler reads the comparison as the carry out), so the products of a column do not wait for
-// each other's carries.
-struct TColumn {
-    UInt128 Low = 0;
-    Word High = 0;
-    ZARN_INLINE void Add(UInt128 value) {
-        Low += value;
-        High += Low < value ? 1 : 0;
-    }
-    ZARN_INLINE void Add(Word a, Word b) { Add(static_cast<UInt128>(a) * b); }
-    // The column's low word; the rest moves down one word as the next column's start.
-    ZARN_INLINE Word Next() {
-        const auto low = static_cast<Word>(Low);
-        Low = (Low >> kWordBits) | (static_cast<UInt128>(High) << kWordBits);
-        High = 0;
-        return low;
-    }
-};
-
-// for (i = begin; i < end; ++i) body(i): unrolled whole when the word count is fixed, by four otherwise.
-template <std::size_t Fixed, class TBody>
-ZARN_INLINE void Loop(std::size_t begin, std::size_t end, TBody body) {
-    if constexpr (Fixed != 0) {
-#pragma GCC unroll 32
-        for (std::size_t i = begin; i < end; ++i)
-            body(i);
-    } else {
-#pragma GCC unroll 4
-        for (std::size_t i = begin; i < end; ++i)
-            body(i);
-    }
-}
-
-// Column k of a b from row `first` to `end`, or of a^2: each a_i a_j with i < j formed once and doubled.
-template <std::size_t Fixed, bool Square>
-ZARN_INLINE TColumn ProductColumn(const Word* a, const Word* b, std::size_t k, std::size_t first,
-                                  std::size_t end) {
-    TColumn column;
-    if constexpr (Square) {
-        Loop<Fixed>(first, (k + 1) / 2, [&](std::size_t i) { column.Add(a[i], a[k - i]); });
-        column.High = (column.High << 1) | static_cast<Word>(column.Low >> (2 * kWordBits - 1));
-        column.Low <<= 1;
-        if (k % 2 == 0)
-            column.Add(a[k / 2], a[k / 2]);
-    } else {
-        Loop<Fixed>(first, end, [&](std::size_t i) { column.Add(a[i], b[k - i]); });
-    }
-    return column;
-}
-
-// r = a b / R mod N for a, b < N, by product scanning with the reduction folded in: column k < n takes
-// the products a_i b_(k-i) and q_i N_(k-i), then q_k = column * (-N^(-1)) mod 2^64 clears its low word;
-// columns n .. 2n - 2 give the words of the result, which is below 2N and loses N once if needed. Column
-// k reads a and b only at indices above k - n, so r may be a or b.
-template <std::size_t Fixed, bool Square>
-ZARN_INLINE void MontgomeryProduct(const Word* a, const Word* b, const TModulus& m, Word* r) {
-    const std::size_t n = Fixed != 0 ? Fixed : m.Count;
-    Word local[Fixed != 0 ? Fixed : 1];
-    Word* q = Fixed != 0 ? local : m.Scratch;
-    const Word* N = m.N;
-    // The carry from the column below comes in last, so that a column's products need not wait for it.
-    UInt128 carry = 0;
-    Loop<Fixed>(0, n, [&](std::size_t k) {
-        TColumn column = ProductColumn<Fixed, Square>(a, b, k, 0, k + 1);
-        Loop<Fixed>(0, k, [&](std::size_t i) { column.Add(q[i], N[k - i]); });
-        column.Add(carry);
-        q[k] = static_cast<Word>(column.Low) * m.Inverse;
-        column.Add(q[k], N[0]);
-        column.Next();
-        carry = column.Low;
-    });
-    Loop<Fixed>(n, 2 * n - 1, [&](std::size_t k) {
-        TColumn column = ProductColumn<Fixed, Square>(a, b, k, k - n + 1, n);
-        Loop<Fixed>(k - n + 1, n, [&](std::size_t i) { column.Add(q[i], N[k - i]); });
-        column.Add(carry);
-        r[k - n] = column.Next();
-        carry = column.Low;
-    });
-    r[n - 1] = static_cast<Word>(carry);
-    if ((carry >> kWordBits) != 0 || AtLeast(r, N, n))
-        SubtractWords(r, N, n);
-}
-
-// r[0 .. na + nb) = a b, or a^2 (b = nullptr, nb = na), by the same columns without the reduction.
-void WordProduct(const Word* a, std::size_t na, const Word* b, std::size_t nb, Word* r) {
-    UInt128 carry = 0;
-    for (std::size_t k = 0; k + 1 < na + nb; ++k) {
-        const std::size_t first = k + 1 > nb ? k + 1 - nb : 0;
-        TColumn column = b == nullptr ? ProductColumn<0, true>(a, a, k, first, 0)
-                                      : ProductColumn<0, false>(a, b, k, first, std::min(na, k + 1));
-        column.Add(carry);
-        r[k] = column.Next();
-        carry = column.Low;
-    }
-    r[na + nb - 1] = static_cast<Word>(carry);
-}
-
-using TProduct = void (*)(const Word* a, const Word* b, const TModulus& m, Word* r);
-
-struct TWordKernels {
-    TProduct Multiply;
-    TProduct Square;
-};
-
-template <std::size_t Fixed>
-void MultiplyWords(const Word* a, const Word* b, const TModulus& m, Word* r) {
-    MontgomeryProduct<Fixed, false>(a, b, m, r);
-}
-
-template <std::size_t Fixed>
-void SquareWords(const Word* a, const Word*, const TModulus& m, Word* r) {
-    MontgomeryProduct<Fixed, true>(a, a, m, r);
-}
-
-template <std::size_t... I>
-TWordKernels UnrolledKernels(std::size_t n, std::index_sequence<I...>) {
-    static constexpr TWordKernels kernels[] = {
-        {MultiplyWords<detail::kUnrolledWords[I]>, SquareWords<detail::kUnrolledWords[I]>}...};
-    for (std::size_t i = 0; i < sizeof...(I); ++i) {
-        if (detail::kUnrolledWords[i] == n)
-            return kernels[i];
-    }
-    return {MultiplyWords<0>, SquareWords<0>};
-}
-
+// The unrolled kernels for n words where the files hold them (exactly the counts of kUnrolledWords, which
+// the tests rely on), else the generic loop.
 TWordKernels WordKernels(std::size_t n, bool unrolled) {
-    if (!unrolled)
-        return {MultiplyWords<0>, SquareWords<0>};
-    return UnrolledKernels(n, std::make_index_sequence<std::size(detail::kUnrolledWords)>());
+    TWordKernels kernels;
+    for (const auto group : {UnrolledWords1To8, UnrolledWords9To12, UnrolledWords13To16, UnrolledWords32}) {
+        if (kernels.Multiply == nullptr)
+            kernels = group(n);
+    }
+    const bool listed = std::find(std::begin(detail::kUnrolledWords), std::end(detail::kUnrolledWords), n) !=
+                        std::end(detail::kUnrolledWords);
+    ZARN_ASSERT(listed == (kernels.Multiply != nullptr), "WordKernels: kUnrolledWords and the files differ.",
+                "Common\\BigInt");
+    return unrolled && listed ? kernels : TWordKernels{MultiplyWords<0>, SquareWords<0>};
 }
 
 // The Montgomery arithmetic on words that the window loop and the set-up use.
@@ -313,22 +155,21 @@ bool IfmaAvailable() {
     return available;
 }
 
-// The Montgomery arithmetic on limbs of 52 bits, by IFMA or by the portable lanes.
+TLimbProduct IfmaProduct() {
+#if defined(__x86_64__)
+    return IfmaAlmostMontgomeryProduct;
+#else
+    return nullptr;
+#endif
+}
+
+// The Montgomery arithmetic on limbs of 52 bits, by IFMA or by other lanes.
 struct TLimbArithmetic {
     TIfmaModulus Modulus;
-    bool Portable;
+    TLimbProduct Product;
     std::size_t Stride;
-    void Multiply(const Word* a, const Word* b, Word* r) const {
-        if (Portable)
-            AlmostMontgomeryProduct<TPortableLanes>(a, b, Modulus, r);
-#if defined(__x86_64__)
-        else
-            IfmaAlmostMontgomeryProduct(a, b, Modulus, r);
-#endif
-    }
-    void Square(const Word* a, Word* r) const {
-        Multiply(a, a, r);
-    }
+    void Multiply(const Word* a, const Word* b, Word* r) const { Product(a, b, Modulus, r); }
+    void Square(const Word* a, Word* r) const { Product(a, a, Modulus, r); }
 };
 
 // ---- The exponentiation ----
@@ -384,10 +225,9 @@ std::size_t WindowWidth(std::size_t eBits) {
     return best;
 }
 
-} // namespace
-
-void EnginePowerMod(const TBigInt& Base, const TBigInt& E, const TBigInt& N, detail::TPowerModForm form,
-                    TBigInt& P) {
+// P = Base^|E| mod N on words with the generic or the unrolled products, or on limbs with `limbProduct`.
+void Power(const TBigInt& Base, const TBigInt& E, const TBigInt& N, bool unrolled, TLimbProduct limbProduct,
+           TBigInt& P) {
     const std::size_t eBits = BitLength(E);
     if (eBits == 0) {
         SetSmall(P, 1);
@@ -397,8 +237,7 @@ void EnginePowerMod(const TBigInt& Base, const TBigInt& E, const TBigInt& N, det
     const std::size_t n = WordsFor(bits);
     const std::size_t width = WindowWidth(eBits);
     const std::size_t entries = std::size_t{1} << (width - 1);
-    const bool limbs = form == detail::TPowerModForm::IfmaPortable ||
-                       (form == detail::TPowerModForm::Ifma && bits >= detail::kIfmaMinBits);
+    const bool limbs = limbProduct != nullptr;
     // IFMA: R' = 2^(52 k) with 4N <= R', in vectors of eight limbs.
     const std::size_t k = (bits + 2 + kLimbBits - 1) / kLimbBits;
     const std::size_t vectors = (k + kLanes - 1) / kLanes;
@@ -421,9 +260,8 @@ void EnginePowerMod(const TBigInt& Base, const TBigInt& E, const TBigInt& N, det
     ToWords(N, modulus, n);
     ToWords(Base, base, n);
     ToWords(E, exponent, WordsFor(eBits));
-    const TWordArithmetic words{{modulus, NegativeInverse(modulus[0]), n, scratch},
-                                WordKernels(n, form != detail::TPowerModForm::Words),
-                                n};
+    const TWordArithmetic words{
+        {modulus, NegativeInverse(modulus[0]), n, scratch}, WordKernels(n, unrolled), n};
 
     if (!limbs) {
         PowerOfTwo(words, bits, kWordBits * n, value); // R^2 mod N
@@ -438,9 +276,7 @@ void EnginePowerMod(const TBigInt& Base, const TBigInt& E, const TBigInt& N, det
         Repack(product, n, kWordBits, x, stride, kLimbBits);
         Repack(modulus, n, kWordBits, limbModulus, stride, kLimbBits);
         const TLimbArithmetic arithmetic{
-            {limbModulus, words.Modulus.Inverse & kLimbMask, k, vectors, accumulator},
-            form == detail::TPowerModForm::IfmaPortable,
-            stride};
+            {limbModulus, words.Modulus.Inverse & kLimbMask, k, vectors, accumulator}, limbProduct, stride};
         WindowPower(arithmetic, x, exponent, eBits, width, table, power);
         for (std::size_t i = 0; i < stride; ++i)
             x[i] = i == 0 ? 1 : 0;
@@ -452,19 +288,55 @@ void EnginePowerMod(const TBigInt& Base, const TBigInt& E, const TBigInt& N, det
     FromWords(product, n, P);
 }
 
-void MultiplyThroughWords(const Digit* a, std::size_t na, const Digit* b, std::size_t nb, Digit* r) {
-    thread_local std::vector<Word> words;
-    const std::size_t wa = WordsFor(kDigitBits * na), wb = b == nullptr ? wa : WordsFor(kDigitBits * nb);
-    words.resize(2 * (wa + wb));
-    Word* x = words.data();
-    Word* y = x + wa;
-    Word* product = y + wb;
-    Repack(reinterpret_cast<const Word*>(a), na, kDigitBits, x, wa, kWordBits);
-    if (b != nullptr)
-        Repack(reinterpret_cast<const Word*>(b), nb, kDigitBits, y, wb, kWordBits);
-    WordProduct(x, wa, b == nullptr ? nullptr : y, wb, product);
-    Repack(product, wa + wb, kWordBits, reinterpret_cast<Word*>(r), b == nullptr ? 2 * na : na + nb,
-           kDigitBits);
+} // namespace
+
+void EnginePowerMod(const TBigInt& Base, const TBigInt& E, const TBigInt& N, detail::TPowerModForm form,
+                    TBigInt& P) {
+    TLimbProduct limbProduct = nullptr;
+    if (form == detail::TPowerModForm::IfmaPortable)
+        limbProduct = AlmostMontgomeryProduct<TPortableLanes>;
+    else if (form == detail::TPowerModForm::Ifma && BitLength(N) >= detail::kIfmaMinBits)
+        limbProduct = IfmaProduct();
+    Power(Base, E, N, form != detail::TPowerModForm::Words, limbProduct, P);
+}
+
+// Operands from a fixed seed (splitmix64): odd moduli of the given lengths, bases one bit shorter and
+// exponents as long as the moduli. 768 bits is where the IFMA form starts, 830 and 831 bits fill two
+// vectors and begin a third, 2048 bits is the common size, and 4158 bits fills ten vectors.
+bool LimbProductAgrees(TLimbProduct product) {
+    std::uint64_t state = 0x5EED;
+    const auto draw = [&state](std::size_t bits, TBigInt& x) {
+        std::vector<Word> words(WordsFor(bits));
+        for (Word& word : words) {
+            state += 0x9E3779B97F4A7C15;
+            Word z = state;
+            z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9;
+            z = (z ^ (z >> 27)) * 0x94D049BB133111EB;
+            word = z ^ (z >> 31);
+        }
+        if (bits % kWordBits != 0)
+            words.back() &= (Word{1} << (bits % kWordBits)) - 1;
+        words.back() |= Word{1} << ((bits - 1) % kWordBits);
+        FromWords(words.data(), words.size(), x);
+    };
+    for (const std::size_t bits : {768, 830, 831, 2048, 4158}) {
+        TBigInt N, base, E, expected, actual;
+        draw(bits, N);
+        N.Digits[1] |= 1;
+        draw(bits - 1, base);
+        draw(bits, E);
+        Power(base, E, N, true, nullptr, expected);
+        Power(base, E, N, true, product, actual);
+        if (actual.Digits != expected.Digits)
+            return false;
+    }
+    return true;
+}
+
+detail::TPowerModForm ChooseBestForm(bool ifmaFound, TLimbProduct product) {
+    return ifmaFound && product != nullptr && LimbProductAgrees(product)
+               ? detail::TPowerModForm::Ifma
+               : detail::TPowerModForm::WordsUnrolled;
 }
 
 } // namespace bigint
@@ -481,11 +353,12 @@ TPowerModForm& ActiveForm() {
 } // namespace
 
 bool PowerModFormAvailable(TPowerModForm form) {
-    return form != TPowerModForm::Ifma || bigint::IfmaAvailable();
+    return form != TPowerModForm::Ifma || BestPowerModForm() == TPowerModForm::Ifma;
 }
 
 TPowerModForm BestPowerModForm() {
-    return bigint::IfmaAvailable() ? TPowerModForm::Ifma : TPowerModForm::WordsUnrolled;
+    static const TPowerModForm best = bigint::ChooseBestForm(bigint::IfmaAvailable(), bigint::IfmaProduct());
+    return best;
 }
 
 TPowerModForm ActivePowerModForm() {

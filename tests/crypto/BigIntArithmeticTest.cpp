@@ -113,6 +113,46 @@ TEST(BigIntArithmeticKernels, SquaresOfAllOnesAndAllMaximalDigits) {
     }
 }
 
+// Long products and squares (on digit pairs, in strips of 8, 4, 2 and 1 pairs) next to the digit
+// schoolbook, which BigIntMultiplyLow runs when its radix lies above the whole product, and GMP: every
+// length from 1 to 80 digits against lengths around it and far from it, and up to 140 digits, in the
+// shapes of TOperands and with every digit 0x7FFFFFFF (the largest column sums).
+TEST(BigIntArithmeticKernels, LongProductsMatchTheDigitSchoolbook) {
+    SCOPED_TRACE(test::SeedTrace());
+    TOperands operands(12);
+    const auto withDigits = [&](unsigned long digits, bool allOnes) {
+        const unsigned long bits = 31 * (digits - 1) + 1 + operands.Below(31);
+        return RecordOf(allOnes ? PowerOfTwo(31 * digits, -1) : operands.WithBits(bits),
+                        static_cast<int>(operands.Below(2)));
+    };
+    const auto check = [](const TBigInt& a, const TBigInt& b) {
+        SCOPED_TRACE(Describe(a) + " and " + Describe(b));
+        const std::int64_t columns = a.Digits[0] + b.Digits[0];
+        TBigInt product, square, reference;
+        BigIntMultiply(a, b, product);
+        BigIntMultiplyLow(a, b, columns, 0x7FFFFFFF, reference);
+        TGmp expected;
+        mpz_mul(expected.get(), ValueOf(a).get(), ValueOf(b).get());
+        EXPECT_TRUE(Holds(product, expected, a.Positive == b.Positive ? 1 : 0));
+        EXPECT_EQ(product.Digits, reference.Digits);
+        BigIntSquare(a, square);
+        BigIntMultiplyLow(a, a, 2 * a.Digits[0], 0x7FFFFFFF, reference);
+        mpz_mul(expected.get(), ValueOf(a).get(), ValueOf(a).get());
+        EXPECT_TRUE(Holds(square, expected, 1));
+        EXPECT_EQ(square.Digits, reference.Digits);
+    };
+    for (unsigned long digits = 1; digits <= 80; ++digits) {
+        for (const bool allOnes : {false, true}) {
+            const TBigInt a = withDigits(digits, allOnes);
+            check(a, withDigits(digits, allOnes));
+            check(a, withDigits(std::max(1ul, digits + operands.Below(5) - 2), allOnes));
+            check(a, withDigits(1 + operands.Below(140), allOnes));
+        }
+    }
+    for (int round = 0; round < Scaled(40); ++round)
+        check(withDigits(81 + operands.Below(60), false), withDigits(1 + operands.Below(140), false));
+}
+
 TEST(BigIntArithmetic, EdgeCasesOfTheSignRules) {
     EXPECT_EQ(BigIntCompareAbs(RecordOf(-5), RecordOf(5)), boEqual);
     EXPECT_EQ(BigIntCompareAbs(RecordOf(-7), RecordOf(5)), boLarger);

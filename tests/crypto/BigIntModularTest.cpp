@@ -1,6 +1,7 @@
 // Modular reduction of products and squares, gcd, inverse, the Montgomery helpers and the exponentiation,
 // against GMP.
 #include "crypto/BigInt.h"
+#include "crypto/BigIntIfma.h"
 #include "platform/Errors.h"
 #include "tests/crypto/BigIntOracle.h"
 #include "tests/support/TestSupport.h"
@@ -288,6 +289,38 @@ TEST(BigIntPowerMod, EveryFormWithFullSizeExponents) {
         if (HasFatalFailure())
             return;
     }
+}
+
+// The lanes with one operation wrong: the shift that moves a limb across vectors forgets the vector
+// above (only numbers of more than eight limbs notice), or the high half of a product loses its top bit.
+struct TLanesDroppingTheVectorAbove : bigint::TPortableLanes {
+    static Vector ShiftDown(const Vector& v, const Vector&) { return TPortableLanes::ShiftDown(v, Zero()); }
+};
+struct TLanesWithAShortHighHalf : bigint::TPortableLanes {
+    static Vector MulHighAdd(Vector acc, const Vector& a, const Vector& b) {
+        const Vector full = TPortableLanes::MulHighAdd(Zero(), a, b);
+        for (std::size_t l = 0; l < bigint::kLanes; ++l)
+            acc.Lane[l] += full.Lane[l] & (bigint::kLimbMask >> 1);
+        return acc;
+    }
+};
+
+// The check before the IFMA form is used, run here on the IFMA algorithm in plain lanes: it passes the
+// right product and refuses both wrong ones, and the default form falls back to the word engine unless
+// the processor has IFMA and its product passed.
+TEST(BigIntPowerMod, IfmaIsUsedOnlyAfterItsResultsMatchTheWords) {
+    using detail::TPowerModForm;
+    const bigint::TLimbProduct right = bigint::AlmostMontgomeryProduct<bigint::TPortableLanes>;
+    for (const bigint::TLimbProduct wrong : {bigint::AlmostMontgomeryProduct<TLanesDroppingTheVectorAbove>,
+                                             bigint::AlmostMontgomeryProduct<TLanesWithAShortHighHalf>}) {
+        EXPECT_FALSE(bigint::LimbProductAgrees(wrong));
+        EXPECT_EQ(bigint::ChooseBestForm(true, wrong), TPowerModForm::WordsUnrolled);
+    }
+    EXPECT_EQ(bigint::ChooseBestForm(true, right), TPowerModForm::Ifma);
+    EXPECT_EQ(bigint::ChooseBestForm(false, right), TPowerModForm::WordsUnrolled);
+    EXPECT_EQ(bigint::ChooseBestForm(true, nullptr), TPowerModForm::WordsUnrolled);
+    EXPECT_EQ(detail::PowerModFormAvailable(TPowerModForm::Ifma),
+              detail::BestPowerModForm() == TPowerModForm::Ifma);
 }
 
 TEST_P(BigIntPowerModForms, BasesSharingAFactorWithTheModulus) {

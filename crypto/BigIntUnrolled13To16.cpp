@@ -1,0 +1,10 @@
+// The Montgomery product and square unrolled for 13 to 16 words.
+#include "crypto/BigIntWords.h"
+
+namespace zarn::bigint {
+
+TWordKernels UnrolledWords13To16(std::size_t n) {
+    return KernelsFor<13, 14, 15, 16>(n);
+}
+
+} // namespace zarn::bigint

@@ -1,0 +1,10 @@
+// The Montgomery product and square unrolled for 32 words.
+#include "crypto/BigIntWords.h"
+
+namespace zarn::bigint {
+
+TWordKernels UnrolledWords32(std::size_t n) {
+    return KernelsFor<32>(n);
+}
+
+} // namespace zarn::bigint
