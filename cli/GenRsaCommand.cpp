@@ -1,12 +1,24 @@
 #include "cli/GenRsaCommand.h"
 
+#include "cli/KeyFormatCommands.h"
+#include "cli/KeyFormats.h"
+#include "cli/RecordFiles.h"
 #include "cli/ZarnKeyCommandLine.h"
 #include "crypto/RsaKeyGeneration.h"
+#include "encoding/STRStringUnit.h"
+#include "encoding/UTHHexUtilities.h"
+#include "platform/Conversions.h"
+#include "platform/TextEncoding.h"
+#include "platform/TextFiles.h"
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <iostream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace zarn {
@@ -118,27 +130,153 @@ std::string OutcomeMessage(TKeyGenOutcome outcome) {
     return "";
 }
 
-void PrintResult(const TKeyGenResult& result, const TConsoleHost& host, bool json, std::ostream& out) {
+// The files a valid pair was written to.
+struct TWrittenFiles {
+    std::string PrivateKey;
+    std::string Record;
+};
+
+// The outcome on `out`. Without a private key file the private exponent is printed with the rest;
+// with one it is printed nowhere, and the files written are named instead.
+void PrintResult(const TKeyGenResult& result, const TConsoleHost& host, const TGenRsaOptions& options,
+                 const TWrittenFiles& written, std::ostream& out) {
     const std::int32_t resultingLength = static_cast<std::int32_t>(host.Modulus.size() / 2);
-    if (json) {
-        nlohmann::ordered_json object;
-        object["outcome"] = OutcomeName(result.Outcome);
-        object["runs"] = result.Runs;
-        object["PublicKeyModulus"] = host.Modulus;
-        object["PublicKeyExponent"] = host.Exponent;
-        object["PrivateKeyModulus"] = host.Modulus;
+    const bool printPrivate = options.PrivateOut.empty();
+    nlohmann::ordered_json object;
+    object["outcome"] = OutcomeName(result.Outcome);
+    object["runs"] = result.Runs;
+    object["PublicKeyModulus"] = host.Modulus;
+    object["PublicKeyExponent"] = host.Exponent;
+    object["PrivateKeyModulus"] = host.Modulus;
+    if (printPrivate)
         object["PrivateKeyExponent"] = host.PrivateExponent;
-        object["ResultingLength"] = resultingLength;
+    object["ResultingLength"] = resultingLength;
+    if (!written.PrivateKey.empty())
+        object["PrivateKeyFile"] = MessageToUtf8(written.PrivateKey);
+    if (!written.Record.empty())
+        object["RecordFile"] = MessageToUtf8(written.Record);
+    if (options.Json) {
         out << object.dump(2) << "\n";
         return;
     }
-    out << "Outcome: " << OutcomeName(result.Outcome) << "\n";
-    out << "Runs: " << result.Runs << "\n";
-    out << "PublicKeyModulus: " << host.Modulus << "\n";
-    out << "PublicKeyExponent: " << host.Exponent << "\n";
-    out << "PrivateKeyModulus: " << host.Modulus << "\n";
-    out << "PrivateKeyExponent: " << host.PrivateExponent << "\n";
-    out << "ResultingLength: " << resultingLength << "\n";
+    // The text form names the outcome and the runs with capitals, as the window's labels do.
+    for (const auto& [name, value] : object.items()) {
+        const std::string label = name == "outcome" ? "Outcome" : name == "runs" ? "Runs" : name;
+        out << label << ": " << (value.is_string() ? value.get<std::string>() : value.dump()) << "\n";
+    }
+}
+
+// ---- checks before the generation ----
+
+std::string ValidatorText(const std::string& text, const std::string& what) {
+    return "'" + text + "' is not " + what;
+}
+
+// The text of an option as the record holds it: bytes 0..255, blanks and no-break spaces removed.
+std::string RecordDigits(const std::string& option) {
+    const std::optional<std::string> latin1 = Utf8ToLatin1(option);
+    return latin1 ? RemoveBlanks(*latin1) : option;
+}
+
+CLI::Validator OwnerIdValidator() {
+    return CLI::Validator(
+        [](std::string& text) {
+            const std::string digits = RecordDigits(text);
+            const bool valid = digits.size() == 10 && std::all_of(digits.begin(), digits.end(), [](char c) {
+                                   return (c >= '0' && c <= '9') || c == 'F' || c == 'f';
+                               });
+            return valid ? std::string()
+                         : ValidatorText(text,
+                                         "an owner identifier: 10 decimal digits (F fills unused places)");
+        },
+        "10 DIGITS");
+}
+
+CLI::Validator IndexValidator() {
+    return CLI::Validator(
+        [](std::string& text) {
+            std::int32_t value = -1;
+            return TryStrToInt(text, value) && value >= 0 && value <= 255
+                       ? std::string()
+                       : ValidatorText(text, "a key index from 0 to 255");
+        },
+        "0..255");
+}
+
+CLI::Validator ExpDateValidator() {
+    return CLI::Validator(
+        [](std::string& text) {
+            const std::string digits = RecordDigits(text);
+            const bool valid = digits.size() == 4 && std::all_of(digits.begin(), digits.end(),
+                                                                 [](char c) { return c >= '0' && c <= '9'; });
+            return valid ? std::string() : ValidatorText(text, "an expiration date: 4 decimal digits (YYMM)");
+        },
+        "YYMM");
+}
+
+// The path `fileName` stands for: the folder's real path and the last name, so that two spellings
+// of one target compare equal whether or not the file exists.
+std::string CanonicalTarget(const std::string& fileName) {
+    char resolved[PATH_MAX];
+    if (realpath(fileName.c_str(), resolved) != nullptr)
+        return resolved;
+    const std::string folder = ExtractFileDir(fileName);
+    const std::string name = fileName.substr(folder.empty() ? 0 : fileName.find_last_of('/') + 1);
+    if (realpath(folder.empty() ? "." : folder.c_str(), resolved) == nullptr)
+        return fileName;
+    return std::string(resolved) + "/" + name;
+}
+
+// Raises when `fileName` cannot be written as asked; returns false, with the text on `err`, when it
+// exists and may not be replaced.
+bool TargetCanBeWritten(const std::string& fileName, bool replace, std::ostream& err) {
+    TWriteOptions write;
+    write.MayReplace = replace;
+    try {
+        CheckFileCanBeWritten(fileName, write);
+    } catch (const EFileExists&) {
+        err << "zarnkey: " << FileExistsText(fileName) << "\n";
+        return false;
+    }
+    return true;
+}
+
+// ---- the files ----
+
+void WritePrivateKey(const TConsoleHost& host, const TGenRsaOptions& options,
+                     const std::optional<std::string>& passphrase) {
+    const TRsaPrivateKey key = CompleteRsaPrivateKey(HexToBytes(host.Modulus), HexToBytes(host.Exponent),
+                                                     HexToBytes(host.PrivateExponent));
+    TWriteOptions write;
+    write.MayReplace = options.Replace;
+    write.Mode = S_IRUSR | S_IWUSR;
+    WriteFileAtomically(options.PrivateOut, EncodeRsaPrivateKeyPem(key, passphrase), write);
+}
+
+// Writes the record; returns the exit status, with the reason on `err` when it is not 0.
+int WriteRecord(const TConsoleHost& host, const TGenRsaOptions& options, std::ostream& err) {
+    TZarnPublicKey record;
+    record.SetPublicKeyOwnerId(RecordDigits(options.OwnerId));
+    record.SetPublicKeyIndex(StrToInt(options.Index));
+    record.SetPublicKeyExpDate(RecordDigits(options.ExpDate));
+    record.SetHashAlgorithmIndicator(1);
+    record.SetPublicKeyAlgorithmIndicator(1);
+    record.SetPublicKeyModulus(host.Modulus);
+    record.SetPublicKeyExponent(host.Exponent);
+    record.SetPublicKeyModulusLength(static_cast<std::int32_t>(host.Modulus.size() / 2));
+    record.SetPublicKeyExponentLength(static_cast<std::int32_t>(host.Exponent.size() / 2));
+    const TRecordExport exported = ExportRecordFile(record, options.RecordOut, options.Replace);
+    if (!exported.Written) {
+        err << "zarnkey: " << FileExistsText(options.RecordOut) << "\n";
+        return kExitStatusNotZero;
+    }
+    if (exported.Status != 0 || exported.Reimport.Status != 0) {
+        err << "zarnkey: the record written to " << MessageToUtf8(options.RecordOut)
+            << " does not import cleanly: " << exported.Reimport.Status << " "
+            << MessageToUtf8(exported.Reimport.Message) << "\n";
+        return kExitStatusNotZero;
+    }
+    return kExitSuccess;
 }
 
 } // namespace
@@ -161,13 +299,56 @@ CLI::App* AddGenRsaCommand(CLI::App& app, TGenRsaOptions& options) {
             },
             "EVEN 4..254"));
     command->add_flag("--json", options.Json, "print one JSON object");
+    CLI::Option* privateOut = command->add_option(
+        "--private-out", options.PrivateOut,
+        "write the private key to this file (PKCS#8 PEM, mode 0600) and print the private exponent nowhere");
+    command
+        ->add_option("--passphrase-file", options.PassphraseFile,
+                     "encrypt the private key (AES-256, PBKDF2) with the first line of this file")
+        ->needs(privateOut);
+    CLI::Option* recordOut = command->add_option(
+        "--record-out", options.RecordOut,
+        "also write the public key as a key record (both indicators 1); needs --private-out");
+    recordOut->needs(privateOut);
+    command
+        ->add_flag("--force,-f", options.Replace,
+                   "replace the --private-out and --record-out files when they exist; without it an "
+                   "existing file is kept and nothing is generated (exit status 1)")
+        ->needs(privateOut);
+    CLI::Option* ownerId =
+        command->add_option("--owner-id", options.OwnerId, "the record's owner identifier (10 digits)");
+    CLI::Option* index = command->add_option("--index", options.Index, "the record's key index, 0..255");
+    CLI::Option* expDate =
+        command->add_option("--exp-date", options.ExpDate, "the record's expiration date, 4 digits (YYMM)");
+    ownerId->check(OwnerIdValidator());
+    index->check(IndexValidator());
+    expDate->check(ExpDateValidator());
+    for (CLI::Option* field : {ownerId, index, expDate}) {
+        field->needs(recordOut);
+        recordOut->needs(field);
+    }
     command->footer(
-        "Exit status: 0 for a valid key pair, 1 when stopped or when no run of 50 gave one, 2 for a\n"
-        "length it does not accept, 3 when the result cannot be written to standard output.");
+        "Without --private-out the private key is printed on standard output, in hexadecimal, with the\n"
+        "public key; with it, the private key goes to that file only.\n"
+        "Exit status: 0 for a valid key pair (and its files written), 1 when stopped, when no run of 50\n"
+        "gave one, when a file exists without --force or the passphrase file has no usable first line,\n"
+        "2 for a length or record field it does not accept, 3 when a file or standard output cannot be\n"
+        "written.");
     return command;
 }
 
 int RunGenRsa(const TGenRsaOptions& options, std::ostream& out, std::ostream& err) {
+    // Everything that can refuse the pair is checked before any key is generated.
+    const std::optional<std::string> passphrase = ReadPassphraseOption(options.PassphraseFile, err);
+    if (!options.RecordOut.empty() &&
+        CanonicalTarget(options.RecordOut) == CanonicalTarget(options.PrivateOut)) {
+        err << "zarnkey: --record-out and --private-out name the same file\n";
+        return kExitUsage;
+    }
+    for (const std::string* target : {&options.PrivateOut, &options.RecordOut})
+        if (!target->empty() && !TargetCanBeWritten(*target, options.Replace, err))
+            return kExitStatusNotZero;
+
     const bool terminal = &err == &std::cerr && isatty(STDERR_FILENO) != 0;
     TConsoleHost host(err, terminal);
     TKeyGenResult result;
@@ -179,7 +360,34 @@ int RunGenRsa(const TGenRsaOptions& options, std::ostream& out, std::ostream& er
         throw;
     }
     host.Finish(OutcomeMessage(result.Outcome));
-    PrintResult(result, host, options.Json, out);
+
+    TWrittenFiles written;
+    if (result.Outcome == kgValid && !options.PrivateOut.empty()) {
+        try {
+            WritePrivateKey(host, options, passphrase);
+        } catch (const EFileExists&) {
+            err << "zarnkey: " << FileExistsText(options.PrivateOut)
+                << " (it appeared during the generation)\n";
+            return kExitStatusNotZero;
+        }
+        written.PrivateKey = options.PrivateOut;
+        if (!options.RecordOut.empty()) {
+            const std::string kept = "the private key is in " + options.PrivateOut +
+                                     "; `zarnkey export --from-key` makes the record from it";
+            int exitStatus = kExitRaisedError;
+            try {
+                exitStatus = WriteRecord(host, options, err);
+            } catch (const EInOutError& error) {
+                throw EInOutError(error.Message() + "; " + kept);
+            }
+            if (exitStatus != kExitSuccess) {
+                err << "zarnkey: " << MessageToUtf8(kept) << "\n";
+                return exitStatus;
+            }
+            written.Record = options.RecordOut;
+        }
+    }
+    PrintResult(result, host, options, written, out);
     return result.Outcome == kgValid ? kExitSuccess : kExitStatusNotZero;
 }
 

@@ -1,8 +1,13 @@
 #include "cli/ZarnKeyCommandLine.h"
 
 #include "cli/GenRsaCommand.h"
+#include "cli/InputFiles.h"
+#include "cli/KeyFormatCommands.h"
+#include "cli/KeyFormats.h"
 #include "cli/KeyRecordJson.h"
+#include "cli/RecordFiles.h"
 #include "cli/Version.h"
+#include "encoding/UTHHexUtilities.h"
 #include "keyrecord/ZarnPublicKey.h"
 #include "platform/Conversions.h"
 #include "platform/Errors.h"
@@ -18,56 +23,12 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <set>
 #include <sstream>
 
 namespace zarn {
 
 namespace {
-
-// Answers the component's dialogs with a path given on the command line. The save dialog's
-// question before replacing a file is answered "no" unless `replace` is set.
-class TCommandLineDialogs : public IFileDialogs {
-public:
-    TCommandLineDialogs(std::string path, bool replace) : m_path(std::move(path)), m_replace(replace) {}
-
-    std::optional<std::string> ExecuteOpenDialog(const std::string&) override { return m_path; }
-    std::optional<std::string> ExecuteSaveDialog(const std::string&, bool overwritePrompt) override {
-        if (overwritePrompt && !m_replace && FileExists(m_path)) {
-            m_refusedReplace = true;
-            return std::nullopt;
-        }
-        return m_path;
-    }
-    // Replacing is asked for by --force alone: a file that appears after the check above is not
-    // replaced.
-    std::optional<TSaveChoice> ExecuteSaveDialogForWrite(const std::string& initialFolder,
-                                                         bool overwritePrompt) override {
-        std::optional<std::string> chosen = ExecuteSaveDialog(initialFolder, overwritePrompt);
-        if (!chosen)
-            return std::nullopt;
-        return TSaveChoice{std::move(*chosen), m_replace || !overwritePrompt};
-    }
-    bool RefusedReplace() const { return m_refusedReplace; }
-
-private:
-    std::string m_path;
-    bool m_replace;
-    bool m_refusedReplace = false;
-};
-
-struct TImportResult {
-    std::int32_t Status = 0;
-    std::string Message;
-};
-
-// Imports `fileName` without a dialog into `key`.
-TImportResult ImportFile(const std::string& fileName, TZarnPublicKey& key) {
-    key.SetShowFileDialog(false);
-    key.SetFileName(fileName);
-    TImportResult result;
-    result.Status = key.ImportKey(result.Message);
-    return result;
-}
 
 // The whole text of an error: the message of one of ours, else what().
 std::string ErrorText(const std::exception& error) {
@@ -86,13 +47,30 @@ struct TShowOptions {
     bool Json = false;
 };
 
-void PrintProperties(const TZarnPublicKey& key, std::ostream& out) {
-    const nlohmann::ordered_json object = KeyRecordToJson(key);
+// "Name: value" lines of `object`, without the keys in `skipped`.
+void PrintLines(const nlohmann::ordered_json& object, std::ostream& out,
+                std::initializer_list<const char*> skipped = {}) {
     for (const auto& [name, value] : object.items()) {
-        if (name == "FileName" || name == "ShowFileDialog")
+        if (std::find(skipped.begin(), skipped.end(), name) != skipped.end())
             continue;
         out << name << ": " << (value.is_string() ? value.get<std::string>() : value.dump()) << "\n";
     }
+}
+
+// The key's size and fingerprint, when the record's modulus and exponent make an RSA key.
+nlohmann::ordered_json KeyFacts(const TZarnPublicKey& key) {
+    nlohmann::ordered_json facts = nlohmann::ordered_json::object();
+    const std::optional<TRsaPublicKey> rsa = RecordRsaKey(key);
+    if (!rsa)
+        return facts;
+    try {
+        const std::string fingerprint = RsaKeyFingerprint(*rsa);
+        facts["KeySizeBits"] = RsaKeyBits(*rsa);
+        facts["KeyFingerprintSha256"] = fingerprint;
+    } catch (const EKeyFormatError&) {
+        // Numbers the standard encoding refuses describe no key; the record is shown without facts.
+    }
+    return facts;
 }
 
 int RunShow(const TShowOptions& options, std::ostream& out) {
@@ -104,13 +82,15 @@ int RunShow(const TShowOptions& options, std::ostream& out) {
         object["message"] = MessageToUtf8(result.Message);
         object.update(KeyRecordToJson(key));
         object["FileName"] = MessageToUtf8(key.GetFileName());
+        object.update(KeyFacts(key));
         // Characters above 127 as \u escapes, so the output is plain ASCII.
         out << object.dump(2, ' ', true) << "\n";
     } else {
         out << "File: " << MessageToUtf8(key.GetFileName()) << "\n";
         out << "Status: " << result.Status << "\n";
         out << "Message: " << MessageToUtf8(result.Message) << "\n";
-        PrintProperties(key, out);
+        PrintLines(KeyRecordToJson(key), out, {"FileName", "ShowFileDialog"});
+        PrintLines(KeyFacts(key), out);
     }
     return ExitFor(result.Status);
 }
@@ -142,6 +122,8 @@ struct TExportOptions {
     std::string Out;
     bool Replace = false;
     std::string FromJson;
+    std::string FromKey;
+    std::string PassphraseFile;
     std::optional<std::string> OwnerId, Index, ExpDate, HashIndicator, AlgorithmIndicator;
     std::optional<std::string> ModulusLength, ExponentLength, Modulus, Exponent;
 };
@@ -189,6 +171,18 @@ void SetFromOptions(const TExportOptions& options, TZarnPublicKey& key) {
                                                           : LengthOfHexText(key.GetPublicKeyExponent()));
 }
 
+// The record fields from the options, and the modulus, the exponent and their lengths from the key.
+void SetFromKey(const TExportOptions& options, TZarnPublicKey& key, std::ostream& err) {
+    const std::optional<std::string> passphrase = ReadPassphraseOption(options.PassphraseFile, err);
+    const TRsaPublicKey rsa = ReadKeyFile(options.FromKey, passphrase, err);
+    TExportOptions fields = options;
+    fields.HashIndicator = options.HashIndicator.value_or("1");
+    fields.AlgorithmIndicator = options.AlgorithmIndicator.value_or("1");
+    fields.Modulus = BytesToHex(rsa.Modulus);
+    fields.Exponent = BytesToHex(rsa.Exponent);
+    SetFromOptions(fields, key);
+}
+
 void SetFromJson(const std::string& fileName, TZarnPublicKey& key) {
     const nlohmann::json object = ReadJsonFile(fileName);
     KeyRecordFromJson(object, key);
@@ -198,65 +192,62 @@ void SetFromJson(const std::string& fileName, TZarnPublicKey& key) {
         key.SetPublicKeyExponentLength(LengthOfHexText(key.GetPublicKeyExponent()));
 }
 
-// Imports the written file again and warns when that would not give status 0.
-void WarnUnlessItImportsCleanly(const std::string& fileName, std::ostream& err) {
-    TZarnPublicKey check;
-    const TImportResult result = ImportFile(fileName, check);
-    if (result.Status != 0)
-        err << "zarnkey: warning: the written file does not import cleanly: " << result.Status << " "
-            << MessageToUtf8(result.Message) << "\n";
-}
-
 int RunExport(const TExportOptions& options, std::ostream& out, std::ostream& err) {
     TZarnPublicKey key;
     if (!options.FromJson.empty())
         SetFromJson(options.FromJson, key);
+    else if (!options.FromKey.empty())
+        SetFromKey(options, key, err);
     else
         SetFromOptions(options, key);
-    TCommandLineDialogs dialogs(options.Out, options.Replace);
-    key.SetFileDialogs(&dialogs);
-    const std::string existsText =
-        "zarnkey: " + MessageToUtf8(options.Out) + " exists; add --force to replace it\n";
-    std::string message;
-    std::int32_t status = 0;
-    try {
-        status = key.ExportKey(message);
-    } catch (const EFileExists&) {
+    const std::string existsText = "zarnkey: " + FileExistsText(options.Out) + "\n";
+    const TRecordExport exported = ExportRecordFile(key, options.Out, options.Replace);
+    if (exported.AppearedMeanwhile) {
         // The file appeared after the check: the same outcome as a file that was there before.
         err << existsText;
         return kExitStatusNotZero;
     }
     out << "File: " << MessageToUtf8(options.Out) << "\n";
-    out << "Status: " << status << "\n";
-    out << "Message: " << message << "\n";
-    if (dialogs.RefusedReplace()) {
+    out << "Status: " << exported.Status << "\n";
+    out << "Message: " << exported.Message << "\n";
+    if (!exported.Written) {
         err << existsText;
-        return ExitFor(status);
+        return ExitFor(exported.Status);
     }
     out << "HashResult: " << Latin1ToJsonString(key.GetHashResult()) << "\n";
-    WarnUnlessItImportsCleanly(options.Out, err);
-    return ExitFor(status);
+    if (exported.Reimport.Status != 0)
+        err << "zarnkey: warning: the written file does not import cleanly: " << exported.Reimport.Status
+            << " " << MessageToUtf8(exported.Reimport.Message) << "\n";
+    return ExitFor(exported.Status);
 }
 
 // ---- the application ----
 
-// CLI11 keeps an option's exclusions in a set ordered by address, so its help would list them in
-// an order that changes from run to run; this one lists them sorted.
+// CLI11 keeps the options an option needs or excludes in sets ordered by address, so its help would
+// list them in an order that changes from run to run; this one lists them sorted.
 class TStableHelpFormatter : public CLI::Formatter {
 public:
     std::string make_option_opts(const CLI::Option* option) const override {
         std::string text = CLI::Formatter::make_option_opts(option);
-        const std::string label = " " + get_label("Excludes") + ":";
-        const std::size_t start = text.find(label);
+        std::size_t start = std::string::npos;
+        for (const char* label : {"Needs", "Excludes"})
+            start = std::min(start, text.find(" " + get_label(label) + ":"));
         if (start == std::string::npos)
             return text;
-        std::vector<std::string> names;
-        for (const CLI::Option* excluded : option->get_excludes())
-            names.push_back(excluded->get_name());
-        std::sort(names.begin(), names.end());
-        text.resize(start + label.size());
-        for (const std::string& name : names)
-            text += " " + name;
+        text.resize(start);
+        const auto append = [&](const char* label, const std::set<CLI::Option*>& options) {
+            if (options.empty())
+                return;
+            std::vector<std::string> names;
+            for (const CLI::Option* other : options)
+                names.push_back(other->get_name());
+            std::sort(names.begin(), names.end());
+            text += " " + get_label(label) + ":";
+            for (const std::string& name : names)
+                text += " " + name;
+        };
+        append("Needs", option->get_needs());
+        append("Excludes", option->get_excludes());
         return text;
     }
 };
@@ -266,7 +257,13 @@ void AddRecordOption(CLI::App& command, std::optional<std::string>& target, cons
     record.push_back(command.add_option(names, target, description));
 }
 
-std::vector<CLI::Option*> AddExportOptions(CLI::App& command, TExportOptions& options) {
+// The record options that an export needs, by where the record comes from.
+struct TExportRequirements {
+    std::vector<CLI::Option*> FromOptions; // without --from-json or --from-key
+    std::vector<CLI::Option*> FromKey;     // with --from-key
+};
+
+TExportRequirements AddExportOptions(CLI::App& command, TExportOptions& options) {
     command.add_option("--out,-o", options.Out, "the key file to write")->required();
     command.add_flag("--force,-f", options.Replace,
                      "replace the file when it exists; without it an existing file, also one that appears "
@@ -278,10 +275,13 @@ std::vector<CLI::Option*> AddExportOptions(CLI::App& command, TExportOptions& op
     AddRecordOption(command, options.ExpDate, "--exp-date,--PublicKeyExpDate", "expiration date digits (4)",
                     record);
     AddRecordOption(command, options.HashIndicator, "--hash-indicator,--HashAlgorithmIndicator",
-                    "hash algorithm indicator (1 = SHA-1; any other value writes no hash)", record);
-    AddRecordOption(command, options.AlgorithmIndicator,
-                    "--algorithm-indicator,--PublicKeyAlgorithmIndicator", "public-key algorithm indicator",
+                    "hash algorithm indicator (1 = SHA-1; any other value writes no hash; 1 with --from-key "
+                    "when not given)",
                     record);
+    AddRecordOption(command, options.AlgorithmIndicator,
+                    "--algorithm-indicator,--PublicKeyAlgorithmIndicator",
+                    "public-key algorithm indicator (1 with --from-key when not given)", record);
+    const std::size_t keyFields = record.size();
     AddRecordOption(command, options.Modulus, "--modulus,--PublicKeyModulus", "modulus as hexadecimal text",
                     record);
     AddRecordOption(command, options.Exponent, "--exponent,--PublicKeyExponent",
@@ -293,10 +293,23 @@ std::vector<CLI::Option*> AddExportOptions(CLI::App& command, TExportOptions& op
                     "exponent length in bytes (default: trimmed exponent text length div 2)", record);
     CLI::Option* fromJson = command.add_option(
         "--from-json", options.FromJson, "take the record from a JSON object as `show --json` prints it");
+    CLI::Option* fromKey = command.add_option(
+        "--from-key", options.FromKey,
+        "take the modulus, the exponent and their lengths from an RSA public key, private key or X.509 "
+        "certificate (PEM or DER)");
+    command
+        .add_option("--passphrase-file", options.PassphraseFile,
+                    "the passphrase of an encrypted --from-key key: the first line of this file")
+        ->needs(fromKey);
     for (CLI::Option* option : record)
         option->excludes(fromJson);
-    record.resize(required);
-    return record;
+    fromKey->excludes(fromJson);
+    for (std::size_t i = keyFields; i < record.size(); ++i)
+        record[i]->excludes(fromKey);
+    TExportRequirements requirements;
+    requirements.FromOptions.assign(record.begin(), record.begin() + static_cast<std::ptrdiff_t>(required));
+    requirements.FromKey.assign(record.begin(), record.begin() + 3);
+    return requirements;
 }
 
 // CLI11 takes the argument after "--name=" as the option's value; an empty value is meant.
@@ -339,15 +352,16 @@ int WithCheckedOutput(std::ostream& out, F run) {
 } // namespace
 
 int RunZarnKey(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
-    CLI::App app{"zarnkey: import, check and export Zarn public key files, and generate RSA key pairs"};
+    CLI::App app{"zarnkey: import, check and export Zarn public key files, convert their keys to and from\n"
+                 "the standard RSA key formats, and generate RSA key pairs"};
     app.formatter(std::make_shared<TStableHelpFormatter>());
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("zarnkey ") + kProductVersion,
                          "print the version and exit");
-    app.footer("Exit status: 0 when the operation's status is 0, 1 for any other status and for an export\n"
-               "without --force onto a file that exists, 2 for a usage error, 3 for an error such as a file\n"
-               "that cannot be read or written or standard output that cannot be written (its text goes to\n"
-               "standard error).");
+    app.footer("Exit status: 0 when the operation's status is 0, 1 for any other status, for an export\n"
+               "without --force onto a file that exists and for a key or passphrase that cannot be used, 2\n"
+               "for a usage error, 3 for an error such as a file that cannot be read or written or standard\n"
+               "output that cannot be written (its text goes to standard error).");
 
     TShowOptions show;
     CLI::App* showCommand =
@@ -363,10 +377,13 @@ int RunZarnKey(int argc, const char* const* argv, std::ostream& out, std::ostrea
     TExportOptions exportOptions;
     CLI::App* exportCommand = app.add_subcommand(
         "export", "write a key file from the record fields given as options or as a JSON object");
-    const std::vector<CLI::Option*> recordOptions = AddExportOptions(*exportCommand, exportOptions);
+    const TExportRequirements exportRequirements = AddExportOptions(*exportCommand, exportOptions);
 
     TGenRsaOptions genRsa;
     CLI::App* genRsaCommand = AddGenRsaCommand(app, genRsa);
+
+    TPubKeyOptions pubKey;
+    CLI::App* pubKeyCommand = AddPubKeyCommand(app, pubKey);
 
     std::string helpTopic;
     CLI::App* helpCommand =
@@ -382,11 +399,15 @@ int RunZarnKey(int argc, const char* const* argv, std::ostream& out, std::ostrea
         for (const std::string& arg : args)
             pointers.push_back(arg.c_str());
         app.parse(static_cast<int>(pointers.size()), pointers.data());
-        if (exportCommand->parsed() && exportOptions.FromJson.empty())
-            for (CLI::Option* option : recordOptions)
+        if (exportCommand->parsed() && exportOptions.FromJson.empty()) {
+            const bool fromKey = !exportOptions.FromKey.empty();
+            for (CLI::Option* option : fromKey ? exportRequirements.FromKey : exportRequirements.FromOptions)
                 if (option->count() == 0)
-                    throw CLI::RequiredError(option->get_name() + " is required without --from-json",
+                    throw CLI::RequiredError(option->get_name() + (fromKey
+                                                                       ? " is required with --from-key"
+                                                                       : " is required without --from-json"),
                                              CLI::ExitCodes::RequiredError);
+        }
     } catch (const CLI::ParseError& error) {
         return app.exit(error, out, err) == 0 ? kExitSuccess : kExitUsage;
     }
@@ -406,7 +427,18 @@ int RunZarnKey(int argc, const char* const* argv, std::ostream& out, std::ostrea
             return WithCheckedOutput(out, [&] { return RunCheck(checkFiles, out, err); });
         if (genRsaCommand->parsed())
             return WithCheckedOutput(out, [&] { return RunGenRsa(genRsa, out, err); });
+        if (pubKeyCommand->parsed())
+            return WithCheckedOutput(out, [&] { return RunPubKey(pubKey, out, err); });
         return WithCheckedOutput(out, [&] { return RunExport(exportOptions, out, err); });
+    } catch (const EKeyFormatError& error) {
+        // Input that is no usable key is bad input, as a record with a bad status is.
+        out.flush();
+        err << "zarnkey: " << ErrorText(error) << "\n";
+        return kExitStatusNotZero;
+    } catch (const EPassphraseFileError& error) {
+        out.flush();
+        err << "zarnkey: " << ErrorText(error) << "\n";
+        return kExitStatusNotZero;
     } catch (const std::exception& error) {
         out.flush();
         err << "zarnkey: " << ErrorText(error) << "\n";

@@ -2,13 +2,17 @@
 //
 //   zarnkey show FILE [--json]      import FILE and print the status, the message and every property
 //   zarnkey check FILE...           one line per file: its status and message
-//   zarnkey export --out FILE ...   write a key file from options or from `show --json` output
-//   zarnkey genrsa [--bytes N]      generate an RSA key pair (cli/GenRsaCommand.h)
+//   zarnkey export --out FILE ...   write a key file from options, from `show --json` output or
+//                                   from an RSA key or certificate (--from-key)
+//   zarnkey genrsa [--bytes N]      generate an RSA key pair, optionally into a private key file and
+//                                   a key file (cli/GenRsaCommand.h)
+//   zarnkey pubkey FILE             the record's key as PEM or DER (cli/KeyFormatCommands.h)
 //   zarnkey help [COMMAND]          what --help or COMMAND --help prints
 //   zarnkey --version               "zarnkey" and the version
 //
 // Exit status: 0 when the operation's status is 0, 1 for any other status (and for an export
-// without --force onto a file that exists), 2 for a usage error, 3 for a raised error (its text goes
+// without --force onto a file that exists, and for a key or passphrase file that cannot be used:
+// EKeyFormatError, EPassphraseFileError), 2 for a usage error, 3 for a raised error (its text goes
 // to standard error), such as standard output that could not be written.
 #pragma once
 

@@ -567,6 +567,14 @@ void WriteFileAtomically(const std::string& fileName, const std::string& content
     SyncFolder(target);
 }
 
+void CheckFileCanBeWritten(const std::string& fileName, const TWriteOptions& options) {
+    const std::string target = ResolveWriteTarget(fileName);
+    CheckTarget(target, fileName, options);
+    const std::string folder = ExtractFileDir(target);
+    if (access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) != 0)
+        RaiseInOutError("Cannot create file", fileName, errno);
+}
+
 void WriteTextFileLine(const std::string& fileName, const std::string& line, const TWriteOptions& options) {
     WriteFileAtomically(fileName, line + "\r\n", options);
 }

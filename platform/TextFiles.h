@@ -120,6 +120,14 @@ struct TWriteOptions {
 void WriteFileAtomically(const std::string& fileName, const std::string& content,
                          const TWriteOptions& options = {});
 
+// The checks WriteFileAtomically makes before it writes anything, for a caller that has costly work
+// to do before the write and wants to refuse early: raises what the write would raise for a target
+// that exists (EFileExists without MayReplace; EInOutError for a folder, a FIFO, a device, a socket
+// or a file with several hard links), and EInOutError ("Cannot create file" with the reason) when
+// the target's folder does not exist or the process may not create files in it. Passing is no
+// promise: the write checks everything again, as the target may change in between.
+void CheckFileCanBeWritten(const std::string& fileName, const TWriteOptions& options = {});
+
 // WriteFileAtomically with the single line `line` followed by CR LF: the key file's writer.
 void WriteTextFileLine(const std::string& fileName, const std::string& line,
                        const TWriteOptions& options = {});

@@ -20,6 +20,7 @@ namespace zarn {
 namespace {
 
 using test::ReadFile;
+using test::RunProgram;
 using test::RunZarnKeyWith;
 using test::TRun;
 using test::TTemporaryFolder;
@@ -29,36 +30,6 @@ std::vector<std::string> ExampleExport(const std::string& out) {
     return {"export", "--out",      out,    "--owner-id",       "1234567890", "--index",
             "5",      "--exp-date", "1212", "--hash-indicator", "1",          "--algorithm-indicator",
             "1",      "--modulus",  "ABCD", "--exponent",       "03"};
-}
-
-// The zarnkey program with `args`, standard output written to `outPath`; standard error is kept.
-// A program that has not ended after a minute is killed (exit status 137), so that one which
-// blocks or runs for ever fails the test instead of hanging it.
-TRun RunProgram(const std::vector<std::string>& args, const char* outPath = "/dev/null") {
-    int err[2];
-    EXPECT_EQ(pipe(err), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath, O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    std::vector<const char*> argv = {"timeout", "--signal=KILL", "60", ZARNKEY_PATH};
-    for (const std::string& arg : args)
-        argv.push_back(arg.c_str());
-    argv.push_back(nullptr);
-    pid_t child = -1;
-    EXPECT_EQ(posix_spawnp(&child, "timeout", &actions, nullptr, const_cast<char**>(argv.data()), environ),
-              0);
-    posix_spawn_file_actions_destroy(&actions);
-    close(err[1]);
-    TRun run;
-    char buffer[4096];
-    for (ssize_t got; (got = read(err[0], buffer, sizeof buffer)) > 0;)
-        run.Err.append(buffer, static_cast<std::size_t>(got));
-    close(err[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    run.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : 100;
-    return run;
 }
 
 TEST(ZarnKeySafety, OutputThatCannotBeWrittenIsAFailure) {

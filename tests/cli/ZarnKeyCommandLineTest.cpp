@@ -110,6 +110,24 @@ TEST(ZarnKeyShow, JsonHoldsEveryPropertyWithItsType) {
     EXPECT_EQ(object["PublicKeyExponent"], "03");
     EXPECT_EQ(object["HashResult"], Sha1Hex(kExampleRecord));
     EXPECT_EQ(object["ExpectedHashResult"], Sha1Hex(kExampleRecord));
+    // The key's facts follow every property, in an order that scripts may rely on.
+    const nlohmann::ordered_json ordered = nlohmann::ordered_json::parse(run.Out);
+    std::vector<std::string> keys;
+    for (const auto& item : ordered.items())
+        keys.push_back(item.key());
+    EXPECT_EQ(keys, (std::vector<std::string>{
+                        "status", "message", "PublicKeyOwnerId", "PublicKeyIndex", "PublicKeyExpDate",
+                        "HashAlgorithmIndicator", "PublicKeyAlgorithmIndicator", "PublicKeyModulusLength",
+                        "PublicKeyExponentLength", "PublicKeyModulus", "PublicKeyExponent", "HashResult",
+                        "ExpectedHashResult", "FileName", "ShowFileDialog", "KeySizeBits",
+                        "KeyFingerprintSha256"}));
+    EXPECT_EQ(object["KeySizeBits"], 16);
+
+    // Without a modulus and an exponent there is no key to describe.
+    WriteFile(folder.File("short.key"), kExampleLine.substr(0, 24));
+    const TRun partial = RunZarnKeyWith({"show", folder.File("short.key"), "--json"});
+    EXPECT_FALSE(nlohmann::json::parse(partial.Out).contains("KeySizeBits")) << partial.Out;
+    EXPECT_EQ(RunZarnKeyWith({"show", folder.File("short.key")}).Out.find("KeySizeBits"), std::string::npos);
 }
 
 TEST(ZarnKeyShow, UnreadableFilesExitWithTheErrorText) {

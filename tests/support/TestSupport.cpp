@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +13,35 @@
 #include <unistd.h>
 
 namespace zarn::test {
+
+namespace {
+
+std::string Quote(const std::string& text) {
+    std::string quoted = "'";
+    for (const char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+} // namespace
+
+int Shell(const std::string& folder, const std::string& command) {
+    const int status =
+        std::system(("cd " + Quote(folder) + " && (" + command + ") </dev/null >/dev/null 2>&1").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string ShellOutput(const std::string& folder, const std::string& command) {
+    FILE* pipe = popen(("cd " + Quote(folder) + " && (" + command + ") </dev/null 2>/dev/null").c_str(), "r");
+    std::string output;
+    if (pipe == nullptr)
+        return output;
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        output.append(buffer, got);
+    pclose(pipe);
+    return output;
+}
 
 std::uint64_t TestSeed() {
     static const std::uint64_t seed = [] {

@@ -61,6 +61,13 @@ private:
     void (*m_savedHandler)(int) = nullptr;
 };
 
+// Runs `command` with the shell in `folder`, standard input from /dev/null and its output discarded;
+// returns its exit status (-1 when it did not exit normally). For oracles such as the openssl
+// command line.
+int Shell(const std::string& folder, const std::string& command);
+// Standard output of `command` run with the shell in `folder` (standard error discarded).
+std::string ShellOutput(const std::string& folder, const std::string& command);
+
 // Hex text of bytes, upper case, for failure messages.
 std::string Hex(const std::string& bytes);
 

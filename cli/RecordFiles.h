@@ -1,0 +1,65 @@
+// The key record's files as zarnkey's commands use them: an import without a dialog, an export
+// through the component's own ExportKey with the command line's answers to its save dialog, and the
+// record's RSA key for the standard formats.
+#pragma once
+
+#include "cli/KeyFormats.h"
+#include "keyrecord/ZarnPublicKey.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace zarn {
+
+// Answers the component's dialogs with a path given on the command line. The save dialog's
+// question before replacing a file is answered "no" unless `replace` is set; a file that appears
+// after that answer is never replaced unless `replace` is set.
+class TCommandLineDialogs : public IFileDialogs {
+public:
+    TCommandLineDialogs(std::string path, bool replace) : m_path(std::move(path)), m_replace(replace) {}
+
+    std::optional<std::string> ExecuteOpenDialog(const std::string&) override { return m_path; }
+    std::optional<std::string> ExecuteSaveDialog(const std::string&, bool overwritePrompt) override;
+    std::optional<TSaveChoice> ExecuteSaveDialogForWrite(const std::string& initialFolder,
+                                                         bool overwritePrompt) override;
+    // True once the save dialog refused to replace an existing file.
+    bool RefusedReplace() const { return m_refusedReplace; }
+
+private:
+    std::string m_path;
+    bool m_replace;
+    bool m_refusedReplace = false;
+};
+
+struct TImportResult {
+    std::int32_t Status = 0;
+    std::string Message;
+};
+
+// Imports `fileName` into `key` without a dialog.
+TImportResult ImportFile(const std::string& fileName, TZarnPublicKey& key);
+
+// What ExportRecordFile did.
+struct TRecordExport {
+    // False when an existing file was kept because `replace` was not set; then nothing was written.
+    bool Written = false;
+    // Set with Written false when the file appeared after the save dialog's check, during the write.
+    bool AppearedMeanwhile = false;
+    std::int32_t Status = 0; // ExportKey's status and message (not set when AppearedMeanwhile)
+    std::string Message;
+    TImportResult Reimport; // the written file imported again (only when Written)
+};
+
+// Writes `key` to `fileName` through ExportKey, replacing a file only when `replace` is set, and
+// imports the written file again. Errors of the write other than a file that exists raise.
+TRecordExport ExportRecordFile(TZarnPublicKey& key, const std::string& fileName, bool replace);
+
+// The text for a file that an export or write without --force kept.
+std::string FileExistsText(const std::string& fileName);
+
+// The record's modulus and exponent as an RSA public key, or nothing when either text is empty,
+// not an even number of hexadecimal digits, or zero.
+std::optional<TRsaPublicKey> RecordRsaKey(const TZarnPublicKey& key);
+
+} // namespace zarn
