@@ -24,6 +24,7 @@
 namespace zarn {
 namespace {
 
+using test::MakeOpenSslKeys;
 using test::ReadFile;
 using test::RunProgram;
 using test::Shell;
@@ -120,17 +121,7 @@ protected:
         const auto make = [](const std::string& command) {
             ASSERT_EQ(Shell(s_folder->Path(), command), 0) << command;
         };
-        make("openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:1024 -out rsa.pem");
-        make("openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out rsa2048.pem");
-        make("openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out ec.pem");
-        make("openssl pkey -in rsa.pem -pubout -out spki.pem");
-        make("openssl pkey -in rsa.pem -pubout -outform DER -out spki.der");
-        make("openssl rsa -in rsa.pem -RSAPublicKey_out -out pkcs1-public.pem");
-        make("openssl rsa -in rsa.pem -RSAPublicKey_out -outform DER -out pkcs1-public.der");
-        make("openssl rsa -in rsa.pem -traditional -out pkcs1-private.pem");
-        make("openssl pkcs8 -topk8 -v2 aes-256-cbc -in rsa.pem -passout pass:right -out encrypted.pem");
-        make("openssl req -x509 -key rsa.pem -subj /CN=zarn -days 2 -out certificate.pem");
-        make("openssl x509 -in certificate.pem -outform DER -out certificate.der");
+        ASSERT_EQ(MakeOpenSslKeys(s_folder->Path()), "");
         make("cat ec.pem certificate.pem > ec-then-certificate.pem");
         make("echo right > right.pass && echo wrong > wrong.pass && : > empty.pass && chmod 600 *.pass");
         make("echo 'no key here' > text.txt && : > empty.txt");
@@ -143,6 +134,12 @@ protected:
         s_folder = nullptr;
     }
     static std::string Fixture(const std::string& name) { return s_folder->File(name); }
+    // A key file at `out` with rsa.pem's public key, exported from spki.pem.
+    static TRun ExportSpki(const std::string& out) {
+        return RunProgram(
+            std::vector<std::string>{"export", "--out", out, "--from-key", Fixture("spki.pem")} +
+            RecordOptions());
+    }
 
     static TTemporaryFolder* s_folder;
     static std::string s_modulus; // of rsa.pem, upper-case hexadecimal
@@ -451,11 +448,7 @@ TEST_F(KeyFormatCommands, ExportFromKeyRefusesBadInputAndWritesNothing) {
 TEST_F(KeyFormatCommands, PubKeyConvertsOnlyARecordThatImportsCleanly) {
     TTemporaryFolder folder;
     const std::string good = folder.File("good.txt");
-    ASSERT_EQ(
-        RunProgram(std::vector<std::string>{"export", "--out", good, "--from-key", Fixture("spki.pem")} +
-                   RecordOptions())
-            .Exit,
-        kExitSuccess);
+    ASSERT_EQ(ExportSpki(good).Exit, kExitSuccess);
     // The same record with one modulus digit changed fails its hash; without a hash it is not verified.
     std::string line = ReadFile(good);
     line[30] = line[30] == '0' ? '1' : '0';
@@ -506,11 +499,7 @@ TEST_F(KeyFormatCommands, PubKeyConvertsOnlyARecordThatImportsCleanly) {
 TEST_F(KeyFormatCommands, PubKeyWritesNoDerToATerminal) {
     TTemporaryFolder folder;
     const std::string good = folder.File("good.txt");
-    ASSERT_EQ(
-        RunProgram(std::vector<std::string>{"export", "--out", good, "--from-key", Fixture("spki.pem")} +
-                   RecordOptions())
-            .Exit,
-        kExitSuccess);
+    ASSERT_EQ(ExportSpki(good).Exit, kExitSuccess);
     for (const bool der : {true, false}) {
         int master = -1;
         const pid_t child = forkpty(&master, nullptr, nullptr, nullptr);

@@ -33,6 +33,7 @@ namespace zarn {
 namespace {
 
 using test::Hex;
+using test::MakeOpenSslKeys;
 using test::ReadFile;
 using test::Shell;
 using test::ShellOutput;
@@ -99,27 +100,17 @@ protected:
         s_folder = new TTemporaryFolder;
         const std::string& f = s_folder->Path();
         const auto make = [&](const std::string& command) { ASSERT_EQ(Shell(f, command), 0) << command; };
+        ASSERT_EQ(MakeOpenSslKeys(f), "");
         const std::string genrsa = "openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:";
-        make(genrsa + "1024 -out rsa.pem");
         make(genrsa + "1024 -pkeyopt rsa_keygen_pubexp:3 -out rsa-e3.pem");
         make(genrsa + "2040 -out rsa2040.pem");
-        make(genrsa + "2048 -out rsa2048.pem");
         make("openssl genpkey -algorithm RSA-PSS -pkeyopt rsa_keygen_bits:1024 -out rsa-pss.pem");
-        make("openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out ec.pem");
 
-        make("openssl pkey -in rsa.pem -pubout -out spki.pem");
-        make("openssl pkey -in rsa.pem -pubout -outform DER -out spki.der");
-        make("openssl rsa -in rsa.pem -RSAPublicKey_out -out pkcs1-public.pem");
-        make("openssl rsa -in rsa.pem -RSAPublicKey_out -outform DER -out pkcs1-public.der");
-        make("openssl rsa -in rsa.pem -traditional -out pkcs1-private.pem");
         make("openssl rsa -in rsa.pem -traditional -outform DER -out pkcs1-private.der");
         make("openssl pkey -in rsa.pem -outform DER -out pkcs8-private.der");
-        make("openssl pkcs8 -topk8 -v2 aes-256-cbc -in rsa.pem -passout pass:right -out encrypted.pem");
         make("openssl pkcs8 -topk8 -v2 aes-256-cbc -in rsa.pem -passout pass:right -outform DER "
              "-out encrypted.der");
         make("openssl rsa -in rsa.pem -traditional -aes256 -passout pass:right -out legacy-encrypted.pem");
-        make("openssl req -x509 -key rsa.pem -subj /CN=zarn -days 2 -out certificate.pem");
-        make("openssl x509 -in certificate.pem -outform DER -out certificate.der");
         make("openssl req -x509 -key rsa-e3.pem -subj /CN=zarn -days 2 -out certificate-e3.pem");
         make("openssl x509 -in certificate.pem -trustout -out trusted.pem");
         make("openssl pkey -in rsa-e3.pem -pubout -out spki-e3.pem");

@@ -43,6 +43,27 @@ std::string ShellOutput(const std::string& folder, const std::string& command) {
     return output;
 }
 
+std::string MakeOpenSslKeys(const std::string& folder) {
+    const char* const commands[] = {
+        "openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:1024 -out rsa.pem",
+        "openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out rsa2048.pem",
+        "openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out ec.pem",
+        "openssl pkey -in rsa.pem -pubout -out spki.pem",
+        "openssl pkey -in rsa.pem -pubout -outform DER -out spki.der",
+        "openssl rsa -in rsa.pem -RSAPublicKey_out -out pkcs1-public.pem",
+        "openssl rsa -in rsa.pem -RSAPublicKey_out -outform DER -out pkcs1-public.der",
+        "openssl rsa -in rsa.pem -traditional -out pkcs1-private.pem",
+        "openssl pkcs8 -topk8 -v2 aes-256-cbc -in rsa.pem -passout pass:right -out encrypted.pem",
+        "openssl req -x509 -key rsa.pem -subj /CN=zarn -days 2 -out certificate.pem",
+        "openssl x509 -in certificate.pem -outform DER -out certificate.der",
+    };
+    for (const char* command : commands) {
+        if (Shell(folder, command) != 0)
+            return command;
+    }
+    return "";
+}
+
 std::uint64_t TestSeed() {
     static const std::uint64_t seed = [] {
         const char* text = std::getenv("ZARN_TEST_SEED");

@@ -68,6 +68,13 @@ int Shell(const std::string& folder, const std::string& command);
 // Standard output of `command` run with the shell in `folder` (standard error discarded).
 std::string ShellOutput(const std::string& folder, const std::string& command);
 
+// Makes, with the openssl command line in `folder`, the keys both key format suites start from:
+// rsa.pem (1024 bits) and rsa2048.pem, ec.pem (P-256), rsa.pem's public key as spki.pem, spki.der,
+// pkcs1-public.pem and pkcs1-public.der, its private key as pkcs1-private.pem and as encrypted.pem
+// (PKCS#8, AES-256, passphrase "right"), and a self-signed certificate of it as certificate.pem and
+// certificate.der. Returns the first command that failed, or an empty string.
+std::string MakeOpenSslKeys(const std::string& folder);
+
 // Hex text of bytes, upper case, for failure messages.
 std::string Hex(const std::string& bytes);
 
