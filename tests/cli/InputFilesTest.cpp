@@ -25,6 +25,17 @@ std::string ErrorOf(Action action) {
     return "no error";
 }
 
+// Whether `read` of `name`, run as an ordinary user in a child process, raises the input/output
+// error "Permission denied" for it.
+template <typename Read>
+bool DeniedToAnOrdinaryUser(const std::string& name, Read read) {
+    return test::RunUnprivileged([&] {
+               return ErrorOf<EInOutError>(read) == "Cannot open file \"" + name + "\": Permission denied"
+                          ? 0
+                          : 1;
+           }) == 0;
+}
+
 TEST(InputFiles, ReadsRegularFilesWholeAndRefusesEverythingElse) {
     TTemporaryFolder folder;
     std::string binary;
@@ -58,13 +69,7 @@ TEST(InputFiles, ReadsRegularFilesWholeAndRefusesEverythingElse) {
         EXPECT_EQ(ErrorOf<EInOutError>([&] { ReadInputFile(row.File, row.Limit); }), row.Error);
 
     chmod(name.c_str(), 0);
-    EXPECT_EQ(test::RunUnprivileged([&] {
-                  return ErrorOf<EInOutError>([&] { ReadInputFile(name); }) ==
-                                 "Cannot open file \"" + name + "\": Permission denied"
-                             ? 0
-                             : 1;
-              }),
-              0);
+    EXPECT_TRUE(DeniedToAnOrdinaryUser(name, [&] { ReadInputFile(name); }));
 }
 
 TEST(InputFiles, ThePassphraseIsTheFirstLineWithoutItsLineEnd) {
@@ -124,13 +129,7 @@ TEST(InputFiles, APassphraseFileReadableByOthersIsReported) {
         EXPECT_EQ(ReadPassphraseFile(name).ReadableByOthers, readable) << std::oct << mode;
     }
     ASSERT_EQ(chmod(name.c_str(), 0), 0);
-    EXPECT_EQ(test::RunUnprivileged([&] {
-                  return ErrorOf<EInOutError>([&] { ReadPassphraseFile(name); }) ==
-                                 "Cannot open file \"" + name + "\": Permission denied"
-                             ? 0
-                             : 1;
-              }),
-              0);
+    EXPECT_TRUE(DeniedToAnOrdinaryUser(name, [&] { ReadPassphraseFile(name); }));
 }
 
 TEST(InputFiles, APassphraseComesThroughAPipe) {

@@ -45,8 +45,8 @@ std::set<std::string> OptionNames(const std::vector<std::string>& args) {
     for (const std::string& line : SectionLines(RunZarnKeyWith(args).Out, "Options:")) {
         if (line.rfind("  -", 0) != 0)
             continue;
-        std::istringstream spec(line.substr(2, line.find(' ', 2) - 2));
-        for (std::string name; std::getline(spec, name, ',');)
+        std::istringstream flags(line.substr(2, line.find(' ', 2) - 2));
+        for (std::string name; std::getline(flags, name, ',');)
             names.insert(name);
     }
     return names;
