@@ -1,8 +1,9 @@
 #include "cli/InputFiles.h"
 
+#include "platform/TextFiles.h"
+
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,27 +23,12 @@ namespace {
 // An open file of an allowed kind, closed on destruction.
 class TInputFile {
 public:
-    // O_NONBLOCK keeps the open itself from waiting on a FIFO or a device. A FIFO that is allowed is
-    // opened blocking instead, so that reading it waits for its writer as the user asked.
-    TInputFile(const std::string& fileName, bool allowPipe) : m_fileName(fileName) {
-        struct stat named {};
-        const bool fifo = allowPipe && stat(fileName.c_str(), &named) == 0 && S_ISFIFO(named.st_mode);
-        m_fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | (fifo ? 0 : O_NONBLOCK));
-        if (m_fd < 0)
-            RaiseInOutError("Cannot open file", fileName, errno);
-        if (fstat(m_fd, &m_info) != 0)
-            Fail(errno);
-        if (S_ISDIR(m_info.st_mode))
-            Fail(EISDIR);
-        if (!S_ISREG(m_info.st_mode) && !(allowPipe && S_ISFIFO(m_info.st_mode))) {
+    TInputFile(const std::string& fileName, bool allowPipe)
+        : m_fileName(fileName), m_fd(OpenFileForReading(fileName, allowPipe)) {
+        if (fstat(m_fd, &m_info) != 0) {
+            const int error = errno;
             close(m_fd);
-            m_fd = -1;
-            RaiseInOutError("Cannot open file", fileName, "not a regular file");
-        }
-        if (!fifo) {
-            const int flags = fcntl(m_fd, F_GETFL);
-            if (flags < 0 || fcntl(m_fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
-                Fail(errno);
+            RaiseInOutError("Cannot open file", fileName, error);
         }
     }
     ~TInputFile() {
@@ -66,12 +52,6 @@ public:
     }
 
 private:
-    [[noreturn]] void Fail(int error) {
-        close(m_fd);
-        m_fd = -1;
-        RaiseInOutError("Cannot open file", m_fileName, error);
-    }
-
     std::string m_fileName;
     int m_fd = -1;
     struct stat m_info {};

@@ -31,7 +31,7 @@ constexpr std::size_t MaxInputFileBytes = 16 * 1024 * 1024;
 constexpr std::size_t MaxPassphraseBytes = 1023;
 
 // The whole content of the regular file `fileName`, as bytes. Raises EInOutError when it cannot be
-// opened or read, is not a regular file ("not a regular file"; a folder gives the system's "Is a
+// opened or read, is not a regular file ("it is not a regular file"; a folder gives the system's "Is a
 // directory"), or is larger than `maxBytes`.
 std::string ReadInputFile(const std::string& fileName, std::size_t maxBytes = MaxInputFileBytes);
 

@@ -358,29 +358,40 @@ bool PathIsMissing(const std::string& fileName) {
     return errno == ENOENT || errno == ENOTDIR;
 }
 
-TTextFileReader::TTextFileReader(const std::string& fileName) : m_fileName(fileName) {
-    // The name is checked before it is opened, so that opening has no effect on a device or a FIFO,
-    // and the open file again, in case the name changed in between.
+namespace {
+
+// Raises unless `info` is of a kind OpenFileForReading accepts.
+void CheckReadableKind(const struct stat& info, const std::string& fileName, bool allowFifo) {
+    if (S_ISDIR(info.st_mode))
+        RaiseInOutError("Cannot open file", fileName, EISDIR);
+    if (!S_ISREG(info.st_mode) && !(allowFifo && S_ISFIFO(info.st_mode)))
+        RaiseNotRegular("Cannot open file", fileName);
+}
+
+} // namespace
+
+int OpenFileForReading(const std::string& fileName, bool allowFifo) {
     struct stat info {};
     if (stat(fileName.c_str(), &info) != 0)
         RaiseInOutError("Cannot open file", fileName, errno);
-    if (S_ISDIR(info.st_mode))
-        RaiseInOutError("Cannot open file", fileName, EISDIR);
-    if (!S_ISREG(info.st_mode))
-        RaiseNotRegular("Cannot open file", fileName);
-    m_fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (m_fd < 0)
+    CheckReadableKind(info, fileName, allowFifo);
+    const int blocking = S_ISFIFO(info.st_mode) ? 0 : O_NONBLOCK;
+    const int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | blocking);
+    if (fd < 0)
         RaiseInOutError("Cannot open file", fileName, errno);
-    if (fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        const int error = errno;
-        const bool regular = S_ISREG(info.st_mode);
-        close(m_fd);
-        m_fd = -1;
-        if (regular)
-            RaiseInOutError("Cannot open file", fileName, error);
-        RaiseNotRegular("Cannot open file", fileName);
+    try {
+        if (fstat(fd, &info) != 0)
+            RaiseInOutError("Cannot open file", fileName, errno);
+        CheckReadableKind(info, fileName, allowFifo);
+    } catch (...) {
+        close(fd);
+        throw;
     }
+    return fd;
 }
+
+TTextFileReader::TTextFileReader(const std::string& fileName)
+    : m_fileName(fileName), m_fd(OpenFileForReading(fileName)) {}
 
 TTextFileReader::~TTextFileReader() {
     if (m_fd >= 0)

@@ -37,6 +37,14 @@ bool DirectoryExists(const std::string& folderName);
 // of symbolic links) is not missing: opening it raises EInOutError with the reason.
 bool PathIsMissing(const std::string& fileName);
 
+// Opens `fileName` for reading and returns its descriptor (close-on-exec), which the caller closes.
+// Anything but a regular file (or a FIFO, where `allowFifo`) is refused before it is opened, so
+// that opening has no effect on a device and never waits on a FIFO, and the open file is checked
+// again in case the name changed in between. A folder raises EInOutError with "Is a directory",
+// another kind of file with "it is not a regular file", any other failure with the system's reason.
+// An allowed FIFO is opened blocking, so that reading it waits for its writer.
+int OpenFileForReading(const std::string& fileName, bool allowFifo = false);
+
 // What the reader does with each byte of a line (CR, LF and Ctrl-Z keep their line rules).
 struct TLineFilter {
     enum TByteClass : unsigned char {

@@ -62,8 +62,8 @@ TEST(InputFiles, ReadsRegularFilesWholeAndRefusesEverythingElse) {
         {folder.Path(), MaxInputFileBytes, "Cannot open file \"" + folder.Path() + "\": Is a directory"},
         // Neither blocks: nobody writes the FIFO, and the device never ends.
         {folder.File("fifo"), MaxInputFileBytes,
-         "Cannot open file \"" + folder.File("fifo") + "\": not a regular file"},
-        {"/dev/zero", MaxInputFileBytes, "Cannot open file \"/dev/zero\": not a regular file"},
+         "Cannot open file \"" + folder.File("fifo") + "\": it is not a regular file"},
+        {"/dev/zero", MaxInputFileBytes, "Cannot open file \"/dev/zero\": it is not a regular file"},
     };
     for (const auto& row : cases)
         EXPECT_EQ(ErrorOf<EInOutError>([&] { ReadInputFile(row.File, row.Limit); }), row.Error);
@@ -111,7 +111,7 @@ TEST(InputFiles, ThePassphraseIsTheFirstLineWithoutItsLineEnd) {
     EXPECT_EQ(ErrorOf<EInOutError>([&] { ReadPassphraseFile(folder.Path()); }),
               "Cannot open file \"" + folder.Path() + "\": Is a directory");
     EXPECT_EQ(ErrorOf<EInOutError>([&] { ReadPassphraseFile("/dev/zero"); }),
-              "Cannot open file \"/dev/zero\": not a regular file");
+              "Cannot open file \"/dev/zero\": it is not a regular file");
 }
 
 TEST(InputFiles, APassphraseFileReadableByOthersIsReported) {
