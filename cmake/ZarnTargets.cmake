@@ -5,11 +5,14 @@ function(zarn_warnings target)
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
 endfunction()
 
-# zarn_library(name SOURCES ... LINKS ...): one static library per folder.
+# zarn_library(name SOURCES ... LINKS ...): one static library per folder under src/. Its headers
+# for other libraries live in include/<folder>/ and are reachable only by the targets that link it,
+# directly or through a library above it, so an include from a lower layer of a higher one fails to
+# compile. Headers beside the sources are the library's own.
 function(zarn_library name)
     cmake_parse_arguments(ARG "" "" "SOURCES;LINKS" ${ARGN})
     add_library(${name} STATIC ${ARG_SOURCES})
-    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/include)
     target_link_libraries(${name} PUBLIC ${ARG_LINKS})
     zarn_warnings(${name})
 endfunction()

@@ -6,7 +6,7 @@
 #include "encoding/UTHHexUtilities.h"
 #include "keyrecord/ZarnPublicKey.h"
 #include "platform/FileDialogs.h"
-#include "platform/TextFiles.h"
+#include "platform/TextFileReader.h"
 #include "tests/keyrecord/KeyFileFixtures.h"
 
 #include <QVariant>

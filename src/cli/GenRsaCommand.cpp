@@ -1,15 +1,16 @@
 #include "cli/GenRsaCommand.h"
 
-#include "cli/KeyFormatCommands.h"
-#include "cli/KeyFormats.h"
+#include "ConsoleKeyGenHost.h"
+#include "cli/Command.h"
+#include "cli/KeyInputs.h"
 #include "cli/RecordFiles.h"
-#include "cli/ZarnKeyCommandLine.h"
 #include "crypto/RsaKeyGeneration.h"
 #include "encoding/STRStringUnit.h"
 #include "encoding/UTHHexUtilities.h"
+#include "platform/AtomicWriter.h"
 #include "platform/Conversions.h"
+#include "platform/Files.h"
 #include "platform/TextEncoding.h"
-#include "platform/TextFiles.h"
 
 #include <nlohmann/json.hpp>
 
@@ -24,86 +25,6 @@
 namespace zarn {
 
 namespace {
-
-volatile std::sig_atomic_t g_stopRequested = 0;
-
-extern "C" void OnInterrupt(int) {
-    g_stopRequested = 1;
-}
-
-// Makes Ctrl-C a stop request for as long as it lives. The handler is installed for one signal only
-// (SA_RESETHAND), so a second Ctrl-C ends the program; the previous handler is restored at the end.
-class TInterruptAsStopRequest {
-public:
-    TInterruptAsStopRequest() {
-        g_stopRequested = 0;
-        struct sigaction action {};
-        action.sa_handler = OnInterrupt;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESETHAND;
-        sigaction(SIGINT, &action, &m_previous);
-    }
-    ~TInterruptAsStopRequest() { sigaction(SIGINT, &m_previous, nullptr); }
-    TInterruptAsStopRequest(const TInterruptAsStopRequest&) = delete;
-    TInterruptAsStopRequest& operator=(const TInterruptAsStopRequest&) = delete;
-
-private:
-    struct sigaction m_previous {};
-};
-
-// The key generation's host on the console: the status and runs texts as progress lines, the last
-// run's texts kept for the end, and Ctrl-C as the stop button.
-class TConsoleHost : public TKeyGenHost {
-public:
-    TConsoleHost(std::ostream& err, bool terminal) : m_err(err), m_terminal(terminal) {}
-
-    void SetStatusText(const std::string& Text) override {
-        m_status = Text;
-        Show(Text);
-    }
-    void SetRunsText(const std::string& Text) override {
-        m_runs = Text;
-        Show(Text);
-    }
-    void RepaintNow() override { m_err.flush(); }
-    void ShowRunResult(const std::string& ExponentHex, const std::string& ModulusHex,
-                       const std::string& PrivateExponentHex) override {
-        Exponent = ExponentHex;
-        Modulus = ModulusHex;
-        PrivateExponent = PrivateExponentHex;
-    }
-    void ProcessPendingEvents() override {
-        if (g_stopRequested != 0 && !m_stopShown) {
-            m_stopShown = true;
-            SetStatusText("running, please wait (stop pressed)");
-        }
-    }
-    bool IsStopRequested() override { return g_stopRequested != 0; }
-
-    // Ends the progress display with `text` as the last status.
-    void Finish(const std::string& text) {
-        if (!text.empty())
-            SetStatusText(text);
-        if (m_terminal)
-            m_err << "\n";
-        m_err.flush();
-    }
-
-    std::string Exponent, Modulus, PrivateExponent;
-
-private:
-    void Show(const std::string& text) {
-        if (m_terminal)
-            m_err << "\r\033[K" << m_runs << (m_runs.empty() ? "" : "  ") << m_status << std::flush;
-        else
-            m_err << text << "\n";
-    }
-
-    std::ostream& m_err;
-    bool m_terminal;
-    bool m_stopShown = false;
-    std::string m_status, m_runs;
-};
 
 const char* OutcomeName(TKeyGenOutcome outcome) {
     switch (outcome) {
@@ -160,10 +81,7 @@ void PrintResult(const TKeyGenResult& result, const TConsoleHost& host, const TG
         return;
     }
     // The text form names the outcome and the runs with capitals, as the window's labels do.
-    for (const auto& [name, value] : object.items()) {
-        const std::string label = name == "outcome" ? "Outcome" : name == "runs" ? "Runs" : name;
-        out << label << ": " << (value.is_string() ? value.get<std::string>() : value.dump()) << "\n";
-    }
+    PrintNameValueLines(object, out, {}, {{"outcome", "Outcome"}, {"runs", "Runs"}});
 }
 
 // ---- checks before the generation ----
@@ -235,7 +153,7 @@ bool TargetCanBeWritten(const std::string& fileName, bool replace, std::ostream&
     try {
         CheckFileCanBeWritten(fileName, write);
     } catch (const EFileExists&) {
-        err << "zarnkey: " << FileExistsText(fileName) << "\n";
+        ReportFileExists(err, fileName);
         return false;
     }
     return true;
@@ -266,22 +184,19 @@ int WriteRecord(const TConsoleHost& host, const TGenRsaOptions& options, std::os
     record.SetPublicKeyModulusLength(static_cast<std::int32_t>(host.Modulus.size() / 2));
     record.SetPublicKeyExponentLength(static_cast<std::int32_t>(host.Exponent.size() / 2));
     const TRecordExport exported = ExportRecordFile(record, options.RecordOut, options.Replace);
-    if (!exported.Written) {
-        err << "zarnkey: " << FileExistsText(options.RecordOut) << "\n";
-        return kExitStatusNotZero;
-    }
+    if (!exported.Written)
+        return ReportFileExists(err, options.RecordOut);
     if (exported.Status != 0 || exported.Reimport.Status != 0) {
-        err << "zarnkey: the record written to " << MessageToUtf8(options.RecordOut)
-            << " does not import cleanly: " << exported.Reimport.Status << " "
-            << MessageToUtf8(exported.Reimport.Message) << "\n";
+        PrintError(err, "the record written to " + MessageToUtf8(options.RecordOut) +
+                            " does not import cleanly: " + std::to_string(exported.Reimport.Status) + " " +
+                            MessageToUtf8(exported.Reimport.Message));
         return kExitStatusNotZero;
     }
     return kExitSuccess;
 }
 
-} // namespace
-
-CLI::App* AddGenRsaCommand(CLI::App& app, TGenRsaOptions& options) {
+// The genrsa subcommand with its options, added to `app`.
+CLI::App* AddGenRsaOptions(CLI::App& app, TGenRsaOptions& options) {
     CLI::App* command = app.add_subcommand(
         "genrsa", "generate an RSA key pair (public exponent 65537); Ctrl-C stops after the current run");
     command
@@ -327,22 +242,35 @@ CLI::App* AddGenRsaCommand(CLI::App& app, TGenRsaOptions& options) {
         field->needs(recordOut);
         recordOut->needs(field);
     }
-    command->footer(
-        "Without --private-out the private key is printed on standard output, in hexadecimal, with the\n"
-        "public key; with it, the private key goes to that file only.\n"
-        "Exit status: 0 for a valid key pair (and its files written), 1 when stopped, when no run of 50\n"
-        "gave one, when a file exists without --force or the passphrase file has no usable first line,\n"
-        "2 for a length or record field it does not accept, 3 when a file or standard output cannot be\n"
-        "written.");
+    SetExitStatuses(*command,
+                    {{kExitSuccess, "for a valid key pair (and its files written)"},
+                     {kExitStatusNotZero,
+                      "when stopped, when no run of 50 gave one, when a file exists without --force or the "
+                      "passphrase file has no usable first line"},
+                     {kExitUsage, "for a length or record field it does not accept"},
+                     {kExitRaisedError, "when a file or standard output cannot be written"}},
+                    "Without --private-out the private key is printed on standard output, in hexadecimal, "
+                    "with the\npublic key; with it, the private key goes to that file only.");
     return command;
 }
+
+class TGenRsaCommand : public TCommand {
+public:
+    CLI::App* Add(CLI::App& app) override { return AddGenRsaOptions(app, m_options); }
+    int Run(std::ostream& out, std::ostream& err) override { return RunGenRsa(m_options, out, err); }
+
+private:
+    TGenRsaOptions m_options;
+};
+
+} // namespace
 
 int RunGenRsa(const TGenRsaOptions& options, std::ostream& out, std::ostream& err) {
     // Everything that can refuse the pair is checked before any key is generated.
     const std::optional<std::string> passphrase = ReadPassphraseOption(options.PassphraseFile, err);
     if (!options.RecordOut.empty() &&
         CanonicalTarget(options.RecordOut) == CanonicalTarget(options.PrivateOut)) {
-        err << "zarnkey: --record-out and --private-out name the same file\n";
+        PrintError(err, "--record-out and --private-out name the same file");
         return kExitUsage;
     }
     for (const std::string* target : {&options.PrivateOut, &options.RecordOut})
@@ -366,9 +294,7 @@ int RunGenRsa(const TGenRsaOptions& options, std::ostream& out, std::ostream& er
         try {
             WritePrivateKey(host, options, passphrase);
         } catch (const EFileExists&) {
-            err << "zarnkey: " << FileExistsText(options.PrivateOut)
-                << " (it appeared during the generation)\n";
-            return kExitStatusNotZero;
+            return ReportFileExists(err, options.PrivateOut, "it appeared during the generation");
         }
         written.PrivateKey = options.PrivateOut;
         if (!options.RecordOut.empty()) {
@@ -381,7 +307,7 @@ int RunGenRsa(const TGenRsaOptions& options, std::ostream& out, std::ostream& er
                 throw EInOutError(error.Message() + "; " + kept);
             }
             if (exitStatus != kExitSuccess) {
-                err << "zarnkey: " << MessageToUtf8(kept) << "\n";
+                PrintError(err, MessageToUtf8(kept));
                 return exitStatus;
             }
             written.Record = options.RecordOut;
@@ -389,6 +315,10 @@ int RunGenRsa(const TGenRsaOptions& options, std::ostream& out, std::ostream& er
     }
     PrintResult(result, host, options, written, out);
     return result.Outcome == kgValid ? kExitSuccess : kExitStatusNotZero;
+}
+
+std::unique_ptr<TCommand> MakeGenRsaCommand() {
+    return std::make_unique<TGenRsaCommand>();
 }
 
 } // namespace zarn

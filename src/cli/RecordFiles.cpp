@@ -1,8 +1,9 @@
 #include "cli/RecordFiles.h"
 
 #include "encoding/UTHHexUtilities.h"
+#include "platform/AtomicWriter.h"
+#include "platform/Files.h"
 #include "platform/TextEncoding.h"
-#include "platform/TextFiles.h"
 
 #include <algorithm>
 
@@ -54,10 +55,6 @@ TRecordExport ExportRecordFile(TZarnPublicKey& key, const std::string& fileName,
         result.Reimport = ImportFile(fileName, check);
     }
     return result;
-}
-
-std::string FileExistsText(const std::string& fileName) {
-    return MessageToUtf8(fileName) + " exists; add --force to replace it";
 }
 
 std::optional<TRsaPublicKey> RecordRsaKey(const TZarnPublicKey& key) {

@@ -1,7 +1,7 @@
 // Comparison, signed addition and subtraction, multiplication and squaring, the small-operand operations,
 // digit shifts and long division.
+#include "BigIntInternal.h"
 #include "crypto/BigInt.h"
-#include "crypto/BigIntInternal.h"
 #include "platform/Errors.h"
 
 #include <algorithm>

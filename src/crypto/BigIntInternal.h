@@ -47,6 +47,12 @@ void Normalize(TBigInt& A);
 // Sets A to a small non-negative value, positive.
 void SetSmall(TBigInt& A, std::uint64_t value);
 
+// out[0 .. outCount) = the bits of in[0 .. inCount), taken as inBits bits an element, regrouped as outBits
+// bits an element (digits of 31 bits, pairs of 62, words of 64, limbs of 52), least significant first;
+// missing bits are zero and bits beyond the output are dropped. 1 <= inBits, outBits <= 64.
+void Repack(const std::uint64_t* in, std::size_t inCount, int inBits, std::uint64_t* out,
+            std::size_t outCount, int outBits);
+
 // Number of digits of d[0 .. n) without leading zeros, at least 1.
 std::size_t SignificantCount(const Digit* d, std::size_t n);
 

@@ -2,8 +2,8 @@
 // and reduction on digits, and the right-to-left binary exponentiation built on them (the reference that
 // the fast forms of BigIntPowerMod are held to). BigIntPowerMod itself hands the work to the engine in
 // BigIntMontgomery.cpp unless the reference is chosen.
+#include "BigIntInternal.h"
 #include "crypto/BigInt.h"
-#include "crypto/BigIntInternal.h"
 #include "platform/Errors.h"
 
 #include <algorithm>

@@ -5,10 +5,10 @@
 // runs for a run-time word count or unrolled for the counts of kUnrolledWords. The exponent is taken in
 // sliding windows over a table of odd powers, on the words or on IFMA limbs; the IFMA product is checked
 // against the words once before it is used.
+#include "BigIntInternal.h"
+#include "BigIntWords.h"
 #include "crypto/BigInt.h"
 #include "crypto/BigIntIfma.h"
-#include "crypto/BigIntInternal.h"
-#include "crypto/BigIntWords.h"
 #include "platform/Errors.h"
 
 #include <algorithm>
@@ -30,23 +30,6 @@ std::size_t BitLength(const TBigInt& A) {
     const std::size_t n = Count(A);
     const auto top = static_cast<std::uint64_t>(A.Digits[n]);
     return kDigitBits * (n - 1) + (top == 0 ? 0 : kWordBits - static_cast<std::size_t>(__builtin_clzll(top)));
-}
-
-// out[0 .. outCount) = the bits of in[0 .. inCount), taken as inBits bits an element, regrouped as outBits
-// bits an element (digits of 31 bits, words of 64, limbs of 52), least significant first; missing bits
-// are zero and bits beyond the output are dropped.
-void Repack(const Word* in, std::size_t inCount, int inBits, Word* out, std::size_t outCount, int outBits) {
-    std::size_t at = 0; // out[j] starts at bit `offset` of in[at]
-    int offset = 0;
-    for (std::size_t j = 0; j < outCount; ++j) {
-        Word value = at < inCount ? in[at] >> offset : 0;
-        std::size_t i = at;
-        for (int filled = inBits - offset; filled < outBits && ++i < inCount; filled += inBits)
-            value |= in[i] << filled;
-        out[j] = outBits == kWordBits ? value : value & ((Word{1} << outBits) - 1);
-        for (offset += outBits; offset >= inBits; offset -= inBits)
-            ++at;
-    }
 }
 
 // The magnitude of A in w[0 .. words).

@@ -1,6 +1,6 @@
 #include "crypto/BigIntPrimality.h"
 
-#include "crypto/BigIntInternal.h"
+#include "BigIntInternal.h"
 #include "crypto/RandomGenerator.h"
 
 #include <string>

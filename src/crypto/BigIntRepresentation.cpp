@@ -1,6 +1,6 @@
 // TBigInt lifetime, the record helpers, and the conversions to and from decimal text, bit text and bytes.
+#include "BigIntInternal.h"
 #include "crypto/BigInt.h"
-#include "crypto/BigIntInternal.h"
 #include "platform/Conversions.h"
 #include "platform/Errors.h"
 
@@ -41,6 +41,21 @@ void SetSmall(TBigInt& A, std::uint64_t value) {
     A.Digits[2] = static_cast<Digit>((value >> kDigitBits) & kDigitMask);
     A.Digits[3] = static_cast<Digit>(value >> (2 * kDigitBits));
     Normalize(A);
+}
+
+void Repack(const std::uint64_t* in, std::size_t inCount, int inBits, std::uint64_t* out,
+            std::size_t outCount, int outBits) {
+    std::size_t at = 0; // out[j] starts at bit `offset` of in[at]
+    int offset = 0;
+    for (std::size_t j = 0; j < outCount; ++j) {
+        std::uint64_t value = at < inCount ? in[at] >> offset : 0;
+        std::size_t i = at;
+        for (int filled = inBits - offset; filled < outBits && ++i < inCount; filled += inBits)
+            value |= in[i] << filled;
+        out[j] = outBits == 64 ? value : value & ((std::uint64_t{1} << outBits) - 1);
+        for (offset += outBits; offset >= inBits; offset -= inBits)
+            ++at;
+    }
 }
 
 } // namespace bigint

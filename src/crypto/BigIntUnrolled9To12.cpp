@@ -1,5 +1,5 @@
 // The Montgomery product and square unrolled for 9 to 12 words.
-#include "crypto/BigIntWords.h"
+#include "BigIntWords.h"
 
 namespace zarn::bigint {
 

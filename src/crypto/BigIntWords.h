@@ -4,7 +4,7 @@
 // compile apart.
 #pragma once
 
-#include "crypto/BigIntInternal.h"
+#include "BigIntInternal.h"
 
 #include <cstddef>
 #include <cstdint>

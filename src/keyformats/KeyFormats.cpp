@@ -1,4 +1,4 @@
-#include "cli/KeyFormats.h"
+#include "keyformats/KeyFormats.h"
 
 #include <openssl/bio.h>
 #include <openssl/bn.h>

@@ -4,7 +4,9 @@
 #include "encoding/STRStringUnit.h"
 #include "encoding/UTCompressedNumeric.h"
 #include "encoding/UTHHexUtilities.h"
-#include "platform/TextFiles.h"
+#include "platform/AtomicWriter.h"
+#include "platform/Files.h"
+#include "platform/TextFileReader.h"
 
 namespace zarn {
 

@@ -1,6 +1,6 @@
 #include "platform/FileDialogs.h"
 
-#include "platform/TextFiles.h"
+#include "platform/Files.h"
 
 namespace zarn {
 

@@ -1,11 +1,11 @@
 #include "ui/FormPublicKeyImporter.h"
 
+#include "images/ZarnPicture.xpm"
 #include "keyrecord/ZarnPublicKey.h"
 #include "platform/Conversions.h"
 #include "ui/FileDialogs.h"
 #include "ui/MessageBoxes.h"
 #include "ui/ZarnApplication.h"
-#include "ui/images/ZarnPicture.xpm"
 #include "ui_FormPublicKeyImporter.h"
 
 #include <QFont>

@@ -1,8 +1,8 @@
 #include "ui/ZarnApplication.h"
 
+#include "images/ZarnIcon.xpm"
 #include "platform/Errors.h"
 #include "ui/MessageBoxes.h"
-#include "ui/images/ZarnIcon.xpm"
 
 #include <QFile>
 #include <QFont>

@@ -1,4 +1,4 @@
-#include "cli/InputFiles.h"
+#include "keyformats/InputFiles.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The key formats against OpenSSL as the oracle: keys and certificates are made by the openssl
 // command line in a temporary folder, and what the library reads or writes is compared with what
 // the openssl command line and library read from or write for the same key.
-#include "cli/KeyFormats.h"
+#include "keyformats/KeyFormats.h"
 #include "crypto/RsaKeyGeneration.h"
 #include "encoding/UTHHexUtilities.h"
 #include "tests/support/Gmp.h"

@@ -1,8 +1,9 @@
 #include "encoding/UTHHexUtilities.h"
 #include "keyrecord/ZarnPublicKey.h"
+#include "platform/AtomicWriter.h"
 #include "platform/Errors.h"
 #include "platform/FileDialogs.h"
-#include "platform/TextFiles.h"
+#include "platform/Files.h"
 #include "tests/keyrecord/KeyFileFixtures.h"
 #include "tests/support/TestSupport.h"
 

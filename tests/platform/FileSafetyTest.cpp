@@ -3,8 +3,10 @@
 // not replace never does, and signals or a file-size limit never leave a part or a temporary file.
 // Signal and size-limit cases run in child processes. (The reader's refusals are tested through the
 // import, and races between whole exports through zarnkey.)
+#include "platform/AtomicWriter.h"
 #include "platform/Errors.h"
-#include "platform/TextFiles.h"
+#include "platform/Files.h"
+#include "platform/WriteHooksForTests.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

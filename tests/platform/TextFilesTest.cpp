@@ -1,5 +1,7 @@
-#include "platform/TextFiles.h"
+#include "platform/AtomicWriter.h"
 #include "platform/Errors.h"
+#include "platform/Files.h"
+#include "platform/TextFileReader.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

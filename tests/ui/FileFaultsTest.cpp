@@ -4,7 +4,6 @@
 
 #include "keyrecord/ZarnPublicKey.h"
 #include "platform/Errors.h"
-#include "platform/TextFiles.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

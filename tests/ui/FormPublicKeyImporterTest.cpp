@@ -1,8 +1,8 @@
 #include "tests/ui/UiTestSupport.h"
 
 #include "keyrecord/ZarnPublicKey.h"
+#include "platform/AtomicWriter.h"
 #include "platform/Errors.h"
-#include "platform/TextFiles.h"
 #include "ui/ZarnApplication.h"
 
 #include <QApplication>

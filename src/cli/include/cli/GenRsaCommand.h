@@ -30,8 +30,6 @@
 // a usable first line exits 1, a target that cannot be written exits 3.
 #pragma once
 
-#include <CLI/CLI.hpp>
-
 #include <cstdint>
 #include <iosfwd>
 #include <string>
@@ -50,9 +48,6 @@ struct TGenRsaOptions {
     std::string RecordOut;
     std::string OwnerId, Index, ExpDate;
 };
-
-// Adds the genrsa subcommand with its options to `app`.
-CLI::App* AddGenRsaCommand(CLI::App& app, TGenRsaOptions& options);
 
 // Generates a key pair. Progress goes to `err`; it is overwritten in place only when `err` is the
 // process's standard error and that is a terminal. Returns the exit status.

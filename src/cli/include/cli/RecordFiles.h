@@ -3,7 +3,7 @@
 // record's RSA key for the standard formats.
 #pragma once
 
-#include "cli/KeyFormats.h"
+#include "keyformats/KeyFormats.h"
 #include "keyrecord/ZarnPublicKey.h"
 
 #include <cstdint>
@@ -54,9 +54,6 @@ struct TRecordExport {
 // Writes `key` to `fileName` through ExportKey, replacing a file only when `replace` is set, and
 // imports the written file again. Errors of the write other than a file that exists raise.
 TRecordExport ExportRecordFile(TZarnPublicKey& key, const std::string& fileName, bool replace);
-
-// The text for a file that an export or write without --force kept.
-std::string FileExistsText(const std::string& fileName);
 
 // The record's modulus and exponent as an RSA public key, or nothing when either text is empty,
 // not an even number of hexadecimal digits, or zero.

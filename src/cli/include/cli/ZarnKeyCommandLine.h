@@ -6,7 +6,7 @@
 //                                   from an RSA key or certificate (--from-key)
 //   zarnkey genrsa [--bytes N]      generate an RSA key pair, optionally into a private key file and
 //                                   a key file (cli/GenRsaCommand.h)
-//   zarnkey pubkey FILE             the record's key as PEM or DER (cli/KeyFormatCommands.h)
+//   zarnkey pubkey FILE             the record's key as PEM or DER
 //   zarnkey help [COMMAND]          what --help or COMMAND --help prints
 //   zarnkey --version               "zarnkey" and the version
 //
@@ -16,14 +16,11 @@
 // to standard error), such as standard output that could not be written.
 #pragma once
 
+#include "cli/Command.h"
+
 #include <iosfwd>
 
 namespace zarn {
-
-constexpr int kExitSuccess = 0;
-constexpr int kExitStatusNotZero = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitRaisedError = 3;
 
 // Runs the command line on `argv` (argv[0] is the program name), printing results to `out` and
 // errors and warnings to `err`. Returns the exit status.
