@@ -1,10 +1,7 @@
-// zarnkey check FILE...: import each file and print one line with its status and message.
+// zarnkey check PATH...: the inventory of key files (cli/KeyInventory.h), as a table or JSON.
 #include "cli/Command.h"
-#include "cli/RecordFiles.h"
-#include "platform/TextEncoding.h"
-
-#include <algorithm>
-#include <ostream>
+#include "cli/KeyInventory.h"
+#include "platform/Clock.h"
 
 namespace zarn {
 
@@ -13,40 +10,36 @@ namespace {
 class TCheckCommand : public TCommand {
 public:
     CLI::App* Add(CLI::App& app) override {
-        CLI::App* command =
-            app.add_subcommand("check", "import key files and print one status line for each");
-        command->add_option("files", m_files, "the key files")->required();
-        SetExitStatuses(*command,
-                        {{kExitSuccess, "when every record imports with status 0"},
-                         {kExitStatusNotZero, "when any has another status"},
-                         {kExitUsage, "for a usage error"},
-                         {kExitRaisedError, "when a file cannot be read (its line says \"error\")"}});
+        CLI::App* command = app.add_subcommand(
+            "check", "import key files, and the key files in folders, and print a table of their records");
+        command->add_option("paths", m_paths, "key files and folders of key files")->required();
+        command->add_flag("--recursive,-r", m_options.Recursive,
+                          "also read the sub-folders of the folders given");
+        command
+            ->add_option("--expires-within", m_options.ExpiresWithinDays,
+                         "also mark keys valid for at most DAYS more days (expired keys are always marked)")
+            ->check(CLI::NonNegativeNumber)
+            ->option_text("DAYS");
+        command->add_flag("--json", m_options.Json,
+                          "print a JSON list: the `show --json` object of each file and its Marks");
+        SetExitStatuses(
+            *command,
+            {{kExitSuccess, "when every file imports with status 0, no key has expired or expires within the "
+                            "window and no records conflict"},
+             {kExitStatusNotZero, "when any file has another status or records conflict"},
+             {kExitUsage, "for a usage error"},
+             {kExitRaisedError, "when a file or folder cannot be read (the others are still checked)"},
+             {kExitKeysExpiring, "when the only findings are keys expired or expiring within the window"}});
         return command;
     }
 
     int Run(std::ostream& out, std::ostream& err) override {
-        int exitStatus = kExitSuccess;
-        for (const std::string& file : m_files)
-            exitStatus = std::max(exitStatus, CheckFile(file, out, err));
-        return exitStatus;
+        return CheckKeyInventory(m_paths, m_options, LocalDate(), out, err);
     }
 
 private:
-    static int CheckFile(const std::string& file, std::ostream& out, std::ostream& err) {
-        try {
-            TZarnPublicKey key;
-            const TImportResult result = ImportFile(file, key);
-            out << MessageToUtf8(file) << ": " << result.Status << " " << MessageToUtf8(result.Message)
-                << "\n";
-            return ExitFor(result.Status);
-        } catch (const std::exception& error) {
-            PrintError(err, ErrorText(error));
-            out << MessageToUtf8(file) << ": error\n";
-            return kExitRaisedError;
-        }
-    }
-
-    std::vector<std::string> m_files;
+    std::vector<std::string> m_paths;
+    TInventoryOptions m_options;
 };
 
 } // namespace

@@ -166,7 +166,7 @@ private:
                         "owner identifier digits (blanks removed, cut to 10)");
         AddRecordOption(command, options.Index, "--index,--PublicKeyIndex", "key index, 0..255");
         AddRecordOption(command, options.ExpDate, "--exp-date,--PublicKeyExpDate",
-                        "expiration date digits (4)");
+                        "expiration date digits (4: month and year, MMYY)");
         AddRecordOption(command, options.HashIndicator, "--hash-indicator,--HashAlgorithmIndicator",
                         "hash algorithm indicator (1 = SHA-1; any other value writes no hash; 1 with "
                         "--from-key when not given)");

@@ -127,9 +127,9 @@ CLI::Validator ExpDateValidator() {
             const std::string digits = RecordDigits(text);
             const bool valid = digits.size() == 4 && std::all_of(digits.begin(), digits.end(),
                                                                  [](char c) { return c >= '0' && c <= '9'; });
-            return valid ? std::string() : ValidatorText(text, "an expiration date: 4 decimal digits (YYMM)");
+            return valid ? std::string() : ValidatorText(text, "an expiration date: 4 decimal digits (MMYY)");
         },
-        "YYMM");
+        "MMYY");
 }
 
 // The path `fileName` stands for: the folder's real path and the last name, so that two spellings
@@ -234,7 +234,7 @@ CLI::App* AddGenRsaOptions(CLI::App& app, TGenRsaOptions& options) {
         command->add_option("--owner-id", options.OwnerId, "the record's owner identifier (10 digits)");
     CLI::Option* index = command->add_option("--index", options.Index, "the record's key index, 0..255");
     CLI::Option* expDate =
-        command->add_option("--exp-date", options.ExpDate, "the record's expiration date, 4 digits (YYMM)");
+        command->add_option("--exp-date", options.ExpDate, "the record's expiration date, 4 digits (MMYY)");
     ownerId->check(OwnerIdValidator());
     index->check(IndexValidator());
     expDate->check(ExpDateValidator());

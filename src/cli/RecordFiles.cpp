@@ -1,6 +1,8 @@
 #include "cli/RecordFiles.h"
 
+#include "cli/KeyRecordJson.h"
 #include "encoding/UTHHexUtilities.h"
+#include "keyrecord/KeyExpiry.h"
 #include "platform/AtomicWriter.h"
 #include "platform/Files.h"
 #include "platform/TextEncoding.h"
@@ -55,6 +57,38 @@ TRecordExport ExportRecordFile(TZarnPublicKey& key, const std::string& fileName,
         result.Reimport = ImportFile(fileName, check);
     }
     return result;
+}
+
+namespace {
+
+// The key's size and fingerprint, when the record's modulus and exponent make an RSA key.
+nlohmann::ordered_json KeyFacts(const TZarnPublicKey& key) {
+    nlohmann::ordered_json facts = nlohmann::ordered_json::object();
+    const std::optional<TRsaPublicKey> rsa = RecordRsaKey(key);
+    if (!rsa)
+        return facts;
+    try {
+        const std::string fingerprint = RsaKeyFingerprint(*rsa);
+        facts["KeySizeBits"] = RsaKeyBits(*rsa);
+        facts["KeyFingerprintSha256"] = fingerprint;
+    } catch (const EKeyFormatError&) {
+        // Numbers the standard encoding refuses describe no key; the record is shown without facts.
+    }
+    return facts;
+}
+
+} // namespace
+
+nlohmann::ordered_json RecordReport(const TZarnPublicKey& key, const TImportResult& result) {
+    nlohmann::ordered_json object;
+    object["status"] = result.Status;
+    object["message"] = MessageToUtf8(result.Message);
+    object.update(KeyRecordToJson(key));
+    object["FileName"] = MessageToUtf8(key.GetFileName());
+    object.update(KeyFacts(key));
+    if (!key.GetPublicKeyExpDate().empty())
+        object["ExpiresOn"] = KeyExpiresOnText(key.GetPublicKeyExpDate());
+    return object;
 }
 
 std::optional<TRsaPublicKey> RecordRsaKey(const TZarnPublicKey& key) {

@@ -1,33 +1,15 @@
 // zarnkey show FILE [--json]: import FILE without a dialog and print the status, the message, every
-// property and, where the record's numbers make an RSA key, its size and fingerprint.
+// property, where the record's numbers make an RSA key its size and fingerprint, and the end of the
+// key's validity.
 #include "cli/Command.h"
-#include "cli/KeyRecordJson.h"
 #include "cli/RecordFiles.h"
-#include "keyformats/KeyFormats.h"
 #include "platform/TextEncoding.h"
 
-#include <optional>
 #include <ostream>
 
 namespace zarn {
 
 namespace {
-
-// The key's size and fingerprint, when the record's modulus and exponent make an RSA key.
-nlohmann::ordered_json KeyFacts(const TZarnPublicKey& key) {
-    nlohmann::ordered_json facts = nlohmann::ordered_json::object();
-    const std::optional<TRsaPublicKey> rsa = RecordRsaKey(key);
-    if (!rsa)
-        return facts;
-    try {
-        const std::string fingerprint = RsaKeyFingerprint(*rsa);
-        facts["KeySizeBits"] = RsaKeyBits(*rsa);
-        facts["KeyFingerprintSha256"] = fingerprint;
-    } catch (const EKeyFormatError&) {
-        // Numbers the standard encoding refuses describe no key; the record is shown without facts.
-    }
-    return facts;
-}
 
 class TShowCommand : public TCommand {
 public:
@@ -47,33 +29,19 @@ public:
     int Run(std::ostream& out, std::ostream&) override {
         TZarnPublicKey key;
         const TImportResult result = ImportFile(m_file, key);
-        if (m_json)
-            PrintJson(key, result, out);
-        else
-            PrintText(key, result, out);
+        const nlohmann::ordered_json report = RecordReport(key, result);
+        if (m_json) {
+            // Characters above 127 as \u escapes, so the output is plain ASCII.
+            out << report.dump(2, ' ', true) << "\n";
+        } else {
+            out << "File: " << MessageToUtf8(key.GetFileName()) << "\n";
+            PrintNameValueLines(report, out, {"FileName", "ShowFileDialog"},
+                                {{"status", "Status"}, {"message", "Message"}});
+        }
         return ExitFor(result.Status);
     }
 
 private:
-    static void PrintJson(const TZarnPublicKey& key, const TImportResult& result, std::ostream& out) {
-        nlohmann::ordered_json object;
-        object["status"] = result.Status;
-        object["message"] = MessageToUtf8(result.Message);
-        object.update(KeyRecordToJson(key));
-        object["FileName"] = MessageToUtf8(key.GetFileName());
-        object.update(KeyFacts(key));
-        // Characters above 127 as \u escapes, so the output is plain ASCII.
-        out << object.dump(2, ' ', true) << "\n";
-    }
-
-    static void PrintText(const TZarnPublicKey& key, const TImportResult& result, std::ostream& out) {
-        out << "File: " << MessageToUtf8(key.GetFileName()) << "\n";
-        out << "Status: " << result.Status << "\n";
-        out << "Message: " << MessageToUtf8(result.Message) << "\n";
-        PrintNameValueLines(KeyRecordToJson(key), out, {"FileName", "ShowFileDialog"});
-        PrintNameValueLines(KeyFacts(key), out);
-    }
-
     std::string m_file;
     bool m_json = false;
 };

@@ -1,7 +1,7 @@
 // zarnkey genrsa: RSA key-pair generation on the console.
 //
 //   zarnkey genrsa [--bytes N] [--json] [--private-out FILE [--passphrase-file F] [--force]
-//                  [--record-out FILE --owner-id DIGITS --index N --exp-date YYMM]]
+//                  [--record-out FILE --owner-id DIGITS --index N --exp-date MMYY]]
 //
 // N is even and from 4 to 254: the key record holds at most 255 bytes of modulus, and the primes
 // aim at N div 2 and N div 2 - 1 bytes, so an odd length or one below 4 never gives a valid pair.

@@ -6,6 +6,8 @@
 #include "keyformats/KeyFormats.h"
 #include "keyrecord/ZarnPublicKey.h"
 
+#include <nlohmann/json.hpp>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -54,6 +56,11 @@ struct TRecordExport {
 // Writes `key` to `fileName` through ExportKey, replacing a file only when `replace` is set, and
 // imports the written file again. Errors of the write other than a file that exists raise.
 TRecordExport ExportRecordFile(TZarnPublicKey& key, const std::string& fileName, bool replace);
+
+// What `show --json` prints of an imported record: "status", "message", every property,
+// "FileName", the key's "KeySizeBits" and "KeyFingerprintSha256" where the record's numbers make an
+// RSA key, and "ExpiresOn" (KeyExpiresOnText) where the record has an expiration date.
+nlohmann::ordered_json RecordReport(const TZarnPublicKey& key, const TImportResult& result);
 
 // The record's modulus and exponent as an RSA public key, or nothing when either text is empty,
 // not an even number of hexadecimal digits, or zero.

@@ -1,6 +1,8 @@
-// The clock services: counters that seed the pseudo-random generator, and the local time as text.
+// The clock services: counters that seed the pseudo-random generator, today's date, and the local
+// time as text.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -11,6 +13,9 @@ std::uint32_t HighResolutionCounterLow32();
 
 // Milliseconds since the system started, modulo 2^32.
 std::uint32_t TickCountMs();
+
+// Today's date in the local time zone.
+std::chrono::year_month_day LocalDate();
 
 // The current local time in the long time format, "hh:mm:ss" (24 hours).
 std::string LongTimeText();
