@@ -1,5 +1,6 @@
 #include "cli/Command.h"
 
+#include "platform/Conversions.h"
 #include "platform/TextEncoding.h"
 
 #include <algorithm>
@@ -38,6 +39,17 @@ void PrintNameValueLines(const nlohmann::ordered_json& object, std::ostream& out
         out << (label != labels.end() ? label->second : name) << ": "
             << (value.is_string() ? value.get<std::string>() : value.dump()) << "\n";
     }
+}
+
+CLI::Validator IntegerValidator(std::int32_t min, std::int32_t max, const std::string& what,
+                                const std::string& name) {
+    return CLI::Validator(
+        [=](std::string& text) {
+            std::int32_t value = 0;
+            return TryStrToInt(text, value) && value >= min && value <= max ? std::string()
+                                                                            : "'" + text + "' is not " + what;
+        },
+        name);
 }
 
 void SetExitStatuses(CLI::App& command, const std::vector<TExitStatus>& statuses,

@@ -11,6 +11,7 @@
 #include "platform/TextEncoding.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <optional>
@@ -164,15 +165,18 @@ private:
                          "appears during the export, is left as it is (exit status 1)");
         AddRecordOption(command, options.OwnerId, "--owner-id,--PublicKeyOwnerId",
                         "owner identifier digits (blanks removed, cut to 10)");
-        AddRecordOption(command, options.Index, "--index,--PublicKeyIndex", "key index, 0..255");
+        AddRecordOption(command, options.Index, "--index,--PublicKeyIndex", "key index, 0..255")
+            ->check(IntegerValidator(0, 255, "a key index from 0 to 255", "0..255"));
         AddRecordOption(command, options.ExpDate, "--exp-date,--PublicKeyExpDate",
                         "expiration date digits (4: month and year, MMYY)");
         AddRecordOption(command, options.HashIndicator, "--hash-indicator,--HashAlgorithmIndicator",
                         "hash algorithm indicator (1 = SHA-1; any other value writes no hash; 1 with "
-                        "--from-key when not given)");
+                        "--from-key when not given)")
+            ->check(IntegerValidator(0, 255, "an indicator from 0 to 255", "0..255"));
         AddRecordOption(command, options.AlgorithmIndicator,
                         "--algorithm-indicator,--PublicKeyAlgorithmIndicator",
-                        "public-key algorithm indicator (1 with --from-key when not given)");
+                        "public-key algorithm indicator (1 with --from-key when not given)")
+            ->check(IntegerValidator(0, 255, "an indicator from 0 to 255", "0..255"));
         const std::size_t keyFields = m_record.size();
         AddRecordOption(command, options.Modulus, "--modulus,--PublicKeyModulus",
                         "modulus as hexadecimal text");
@@ -180,9 +184,11 @@ private:
                         "exponent as hexadecimal text");
         const std::size_t required = m_record.size();
         AddRecordOption(command, options.ModulusLength, "--modulus-length,--PublicKeyModulusLength",
-                        "modulus length in bytes (default: trimmed modulus text length div 2)");
+                        "modulus length in bytes (default: trimmed modulus text length div 2)")
+            ->check(IntegerValidator(INT32_MIN, INT32_MAX, "an integer", "INT"));
         AddRecordOption(command, options.ExponentLength, "--exponent-length,--PublicKeyExponentLength",
-                        "exponent length in bytes (default: trimmed exponent text length div 2)");
+                        "exponent length in bytes (default: trimmed exponent text length div 2)")
+            ->check(IntegerValidator(INT32_MIN, INT32_MAX, "an integer", "INT"));
         CLI::Option* fromJson = command.add_option(
             "--from-json", options.FromJson, "take the record from a JSON object as `show --json` prints it");
         CLI::Option* fromKey = command.add_option(

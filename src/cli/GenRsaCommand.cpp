@@ -110,17 +110,6 @@ CLI::Validator OwnerIdValidator() {
         "10 DIGITS");
 }
 
-CLI::Validator IndexValidator() {
-    return CLI::Validator(
-        [](std::string& text) {
-            std::int32_t value = -1;
-            return TryStrToInt(text, value) && value >= 0 && value <= 255
-                       ? std::string()
-                       : ValidatorText(text, "a key index from 0 to 255");
-        },
-        "0..255");
-}
-
 CLI::Validator ExpDateValidator() {
     return CLI::Validator(
         [](std::string& text) {
@@ -236,7 +225,7 @@ CLI::App* AddGenRsaOptions(CLI::App& app, TGenRsaOptions& options) {
     CLI::Option* expDate =
         command->add_option("--exp-date", options.ExpDate, "the record's expiration date, 4 digits (MMYY)");
     ownerId->check(OwnerIdValidator());
-    index->check(IndexValidator());
+    index->check(IntegerValidator(0, 255, "a key index from 0 to 255", "0..255"));
     expDate->check(ExpDateValidator());
     for (CLI::Option* field : {ownerId, index, expDate}) {
         field->needs(recordOut);

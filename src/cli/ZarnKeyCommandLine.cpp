@@ -126,7 +126,8 @@ int RunZarnKey(int argc, const char* const* argv, std::ostream& out, std::ostrea
     app.footer("Exit status: 0 when the operation's status is 0, 1 for any other status, for an export\n"
                "without --force onto a file that exists and for a key or passphrase that cannot be used, 2\n"
                "for a usage error, 3 for an error such as a file that cannot be read or written or standard\n"
-               "output that cannot be written (its text goes to standard error).");
+               "output that cannot be written (its text goes to standard error); for check also 4 when its\n"
+               "only findings are expired or expiring keys.");
 
     const std::vector<std::unique_ptr<TCommand>> commands =
         MakeCommands(argc > 0 ? argv[0] : "zarnkey", out, err);

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <openssl/sha.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 #include <sys/stat.h>
@@ -188,6 +189,38 @@ TEST(ZarnKeyExport, WritesTheRecordFromOptions) {
     EXPECT_NE(run.Out.find("HashResult: " + Sha1Hex(record)), std::string::npos);
 }
 
+TEST(ZarnKeyExport, NumbersOutOfRangeOrNotNumbersAreUsageErrors) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"--index", "300"},
+        {"--index", "-1"},
+        {"--index", "abc"},
+        {"--hash-indicator", "256"},
+        {"--algorithm-indicator", "one"},
+        {"--modulus-length", "two"},
+        {"--exponent-length", "1.5"},
+    };
+    for (const auto& [option, value] : cases) {
+        TTemporaryFolder folder;
+        std::vector<std::string> args = ExampleExportArgs(folder.File("out.key"));
+        const auto given = std::find(args.begin(), args.end(), option);
+        if (given != args.end())
+            *(given + 1) = value;
+        else
+            args.insert(args.end(), {option, value});
+        const TRun run = RunZarnKeyWith(args);
+        EXPECT_EQ(run.Exit, kExitUsage) << option << " " << value;
+        EXPECT_NE(run.Err.find(std::string(option) + ": '" + value + "' is not "), std::string::npos)
+            << run.Err;
+        EXPECT_FALSE(std::filesystem::exists(folder.File("out.key")));
+    }
+    TTemporaryFolder folder;
+    std::vector<std::string> args = ExampleExportArgs(folder.File("out.key"));
+    args[6] = "255";
+    args.insert(args.end(), {"--modulus-length", "$10"});
+    EXPECT_EQ(RunZarnKeyWith(args).Exit, kExitSuccess) << "in range: written";
+    EXPECT_TRUE(std::filesystem::exists(folder.File("out.key")));
+}
+
 TEST(ZarnKeyExport, ReplacesOnlyWithForce) {
     TTemporaryFolder folder;
     WriteFile(folder.File("out.key"), "keep me\r\n");
@@ -219,8 +252,8 @@ TEST(ZarnKeyExport, ConversionErrorsAndWarnings) {
     std::vector<std::string> args = ExampleExportArgs(folder.File("a.key"));
     args[6] = "1 ";
     const TRun bad = RunZarnKeyWith(args);
-    EXPECT_EQ(bad.Exit, kExitRaisedError);
-    EXPECT_EQ(bad.Err, "zarnkey: '1 ' ist kein g\xC3\xBCltiger Integerwert\n");
+    EXPECT_EQ(bad.Exit, kExitUsage);
+    EXPECT_NE(bad.Err.find("--index: '1 ' is not a key index from 0 to 255"), std::string::npos) << bad.Err;
     EXPECT_FALSE(std::filesystem::exists(folder.File("a.key"))) << "nothing is written";
 
     // The export writes what it is given; a record that cannot import cleanly gets a warning.

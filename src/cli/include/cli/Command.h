@@ -79,6 +79,12 @@ void PrintNameValueLines(const nlohmann::ordered_json& object, std::ostream& out
                          std::initializer_list<const char*> skipped = {},
                          std::initializer_list<std::pair<const char*, const char*>> labels = {});
 
+// Accepts a decimal (or $-hexadecimal) 32-bit integer from `min` to `max`; anything else is a usage
+// error "'TEXT' is not <what>", which the parser prefixes with the option's name. `name` is what the
+// help shows for the value.
+CLI::Validator IntegerValidator(std::int32_t min, std::int32_t max, const std::string& what,
+                                const std::string& name);
+
 // Ends `command`'s help with its exit statuses: "Exit status: 0 <meaning>, 1 <meaning>, ...",
 // wrapped at 100 columns, after `preface` (lines of its own) when that is not empty.
 void SetExitStatuses(CLI::App& command, const std::vector<TExitStatus>& statuses,
