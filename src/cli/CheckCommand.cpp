@@ -12,7 +12,9 @@ public:
     CLI::App* Add(CLI::App& app) override {
         CLI::App* command = app.add_subcommand(
             "check", "import key files, and the key files in folders, and print a table of their records");
-        command->add_option("paths", m_paths, "key files and folders of key files")->required();
+        command->add_option("paths", m_paths, "key files and folders of key files")
+            ->required()
+            ->check(NonEmptyFileName());
         command->add_flag("--recursive,-r", m_options.Recursive,
                           "also read the sub-folders of the folders given");
         command

@@ -4,6 +4,7 @@
 #include "platform/TextEncoding.h"
 
 #include <algorithm>
+#include <cctype>
 #include <ostream>
 #include <sstream>
 
@@ -18,12 +19,29 @@ std::string ErrorText(const std::exception& error) {
     return MessageToUtf8(ours != nullptr ? ours->Message() : std::string(error.what()));
 }
 
+std::string Quoted(const std::string& fileName) {
+    return "\"" + MessageToUtf8(fileName) + "\"";
+}
+
+std::string MessageText(const std::string& text) {
+    std::string message = text;
+    const std::size_t wordEnd = std::min(message.find_first_of(" :;,'\""), message.size());
+    const bool capitalOnlyFirst =
+        wordEnd > 1 && std::isupper(static_cast<unsigned char>(message[0])) &&
+        std::none_of(message.begin() + 1, message.begin() + static_cast<std::ptrdiff_t>(wordEnd), [](char c) {
+            return std::isupper(static_cast<unsigned char>(c)) || std::isdigit(static_cast<unsigned char>(c));
+        });
+    if (capitalOnlyFirst)
+        message[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(message[0])));
+    return "zarnkey: " + message;
+}
+
 void PrintError(std::ostream& err, const std::string& text) {
-    err << "zarnkey: " << text << "\n";
+    err << MessageText(text) << "\n";
 }
 
 int ReportFileExists(std::ostream& err, const std::string& fileName, const std::string& circumstance) {
-    PrintError(err, MessageToUtf8(fileName) + " exists; add --force to replace it" +
+    PrintError(err, Quoted(fileName) + " exists; add --force to replace it" +
                         (circumstance.empty() ? "" : " (" + circumstance + ")"));
     return kExitStatusNotZero;
 }
@@ -52,27 +70,40 @@ CLI::Validator IntegerValidator(std::int32_t min, std::int32_t max, const std::s
         name);
 }
 
-void SetExitStatuses(CLI::App& command, const std::vector<TExitStatus>& statuses,
-                     const std::string& preface) {
-    constexpr std::size_t kColumns = 100;
-    std::string text = "Exit status:";
-    for (std::size_t i = 0; i < statuses.size(); ++i)
-        text += " " + std::to_string(statuses[i].Code) + " " + statuses[i].Meaning +
-                (i + 1 < statuses.size() ? "," : ".");
-    std::ostringstream wrapped;
-    if (!preface.empty())
-        wrapped << preface << "\n";
+CLI::Validator NonEmptyFileName() {
+    return CLI::Validator(
+        [](std::string& text) {
+            return text.empty() ? std::string("the file name is empty") : std::string();
+        },
+        "");
+}
+
+namespace {
+
+// `text` as lines of at most `columns`, broken at spaces.
+std::string Wrapped(const std::string& text, std::size_t columns) {
     std::istringstream words(text);
-    std::string word, line;
+    std::string wrapped, word, line;
     while (words >> word) {
-        if (!line.empty() && line.size() + 1 + word.size() > kColumns) {
-            wrapped << line << "\n";
+        if (!line.empty() && line.size() + 1 + word.size() > columns) {
+            wrapped += line + "\n";
             line.clear();
         }
         line += (line.empty() ? "" : " ") + word;
     }
-    wrapped << line;
-    command.footer(wrapped.str());
+    return wrapped + line;
+}
+
+} // namespace
+
+void SetExitStatuses(CLI::App& command, const std::vector<TExitStatus>& statuses,
+                     const std::string& preface) {
+    constexpr std::size_t kColumns = 80;
+    std::string text = "Exit status:";
+    for (std::size_t i = 0; i < statuses.size(); ++i)
+        text += " " + std::to_string(statuses[i].Code) + " " + statuses[i].Meaning +
+                (i + 1 < statuses.size() ? "," : ".");
+    command.footer((preface.empty() ? "" : Wrapped(preface, kColumns) + "\n") + Wrapped(text, kColumns));
 }
 
 } // namespace zarn

@@ -132,15 +132,13 @@ public:
         else
             SetFromOptions(m_options, key);
         const TRecordExport exported = ExportRecordFile(key, m_options.Out, m_options.Replace);
-        if (exported.AppearedMeanwhile) // the same outcome as a file that was there before
+        // An existing file kept, also one that appeared during the export: no dialog was shown, so
+        // the export's "aborted during file dialog" would name the wrong reason.
+        if (exported.AppearedMeanwhile || !exported.Written)
             return ReportFileExists(err, m_options.Out);
         out << "File: " << MessageToUtf8(m_options.Out) << "\n";
         out << "Status: " << exported.Status << "\n";
         out << "Message: " << exported.Message << "\n";
-        if (!exported.Written) {
-            ReportFileExists(err, m_options.Out);
-            return ExitFor(exported.Status);
-        }
         out << "HashResult: " << Latin1ToJsonString(key.GetHashResult()) << "\n";
         if (exported.Reimport.Status != 0)
             PrintError(err, "warning: the written file does not import cleanly: " +
@@ -159,7 +157,9 @@ private:
 
     void AddOptions(CLI::App& command) {
         TExportOptions& options = m_options;
-        command.add_option("--out,-o", options.Out, "the key file to write")->required();
+        command.add_option("--out,-o", options.Out, "the key file to write")
+            ->required()
+            ->check(NonEmptyFileName());
         command.add_flag("--force,-f", options.Replace,
                          "replace the file when it exists; without it an existing file, also one that "
                          "appears during the export, is left as it is (exit status 1)");
@@ -189,15 +189,21 @@ private:
         AddRecordOption(command, options.ExponentLength, "--exponent-length,--PublicKeyExponentLength",
                         "exponent length in bytes (default: trimmed exponent text length div 2)")
             ->check(IntegerValidator(INT32_MIN, INT32_MAX, "an integer", "INT"));
-        CLI::Option* fromJson = command.add_option(
-            "--from-json", options.FromJson, "take the record from a JSON object as `show --json` prints it");
-        CLI::Option* fromKey = command.add_option(
-            "--from-key", options.FromKey,
-            "take the modulus, the exponent and their lengths from an RSA public key, private key or X.509 "
-            "certificate (PEM or DER)");
+        CLI::Option* fromJson =
+            command
+                .add_option("--from-json", options.FromJson,
+                            "take the record from a JSON object as `show --json` prints it")
+                ->check(NonEmptyFileName());
+        CLI::Option* fromKey = command
+                                   .add_option("--from-key", options.FromKey,
+                                               "take the modulus, the exponent and their lengths from an RSA "
+                                               "public key, private key or X.509 "
+                                               "certificate (PEM or DER)")
+                                   ->check(NonEmptyFileName());
         command
             .add_option("--passphrase-file", options.PassphraseFile,
                         "the passphrase of an encrypted --from-key key: the first line of this file")
+            ->check(NonEmptyFileName())
             ->needs(fromKey);
         for (CLI::Option* option : m_record)
             option->excludes(fromJson);

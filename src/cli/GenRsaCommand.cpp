@@ -176,7 +176,7 @@ int WriteRecord(const TConsoleHost& host, const TGenRsaOptions& options, std::os
     if (!exported.Written)
         return ReportFileExists(err, options.RecordOut);
     if (exported.Status != 0 || exported.Reimport.Status != 0) {
-        PrintError(err, "the record written to " + MessageToUtf8(options.RecordOut) +
+        PrintError(err, "the record written to " + Quoted(options.RecordOut) +
                             " does not import cleanly: " + std::to_string(exported.Reimport.Status) + " " +
                             MessageToUtf8(exported.Reimport.Message));
         return kExitStatusNotZero;
@@ -202,18 +202,25 @@ CLI::App* AddGenRsaOptions(CLI::App& app, TGenRsaOptions& options) {
                        std::to_string(kMinGenRsaBytes) + " to " + std::to_string(kMaxGenRsaBytes);
             },
             "EVEN 4..254"));
+    command
+        ->add_option("--attempts", options.Attempts,
+                     "start a new generation when one ends without a valid pair after its 50 runs, up to "
+                     "this many generations in all (default 3)")
+        ->check(IntegerValidator(1, 1000, "a number of attempts from 1 to 1000", "1..1000"));
     command->add_flag("--json", options.Json, "print one JSON object");
     CLI::Option* privateOut = command->add_option(
         "--private-out", options.PrivateOut,
         "write the private key to this file (PKCS#8 PEM, mode 0600) and print the private exponent nowhere");
+    privateOut->check(NonEmptyFileName());
     command
         ->add_option("--passphrase-file", options.PassphraseFile,
                      "encrypt the private key (AES-256, PBKDF2) with the first line of this file")
-        ->needs(privateOut);
+        ->needs(privateOut)
+        ->check(NonEmptyFileName());
     CLI::Option* recordOut = command->add_option(
         "--record-out", options.RecordOut,
         "also write the public key as a key record (both indicators 1); needs --private-out");
-    recordOut->needs(privateOut);
+    recordOut->needs(privateOut)->check(NonEmptyFileName());
     command
         ->add_flag("--force,-f", options.Replace,
                    "replace the --private-out and --record-out files when they exist; without it an "
@@ -231,15 +238,16 @@ CLI::App* AddGenRsaOptions(CLI::App& app, TGenRsaOptions& options) {
         field->needs(recordOut);
         recordOut->needs(field);
     }
-    SetExitStatuses(*command,
-                    {{kExitSuccess, "for a valid key pair (and its files written)"},
-                     {kExitStatusNotZero,
-                      "when stopped, when no run of 50 gave one, when a file exists without --force or the "
-                      "passphrase file has no usable first line"},
-                     {kExitUsage, "for a length or record field it does not accept"},
-                     {kExitRaisedError, "when a file or standard output cannot be written"}},
-                    "Without --private-out the private key is printed on standard output, in hexadecimal, "
-                    "with the\npublic key; with it, the private key goes to that file only.");
+    SetExitStatuses(
+        *command,
+        {{kExitSuccess, "for a valid key pair (and its files written)"},
+         {kExitStatusNotZero,
+          "when stopped, when no attempt of 50 runs gave one, when a file exists without --force or the "
+          "passphrase file has no usable first line"},
+         {kExitUsage, "for a length or record field it does not accept"},
+         {kExitRaisedError, "when a file or standard output cannot be written"}},
+        "Without --private-out the private key is printed on standard output, in hexadecimal, "
+        "with the public key; with it, the private key goes to that file only.");
     return command;
 }
 
@@ -271,7 +279,15 @@ int RunGenRsa(const TGenRsaOptions& options, std::ostream& out, std::ostream& er
     TKeyGenResult result;
     try {
         TInterruptAsStopRequest interrupt;
-        result = GenerateRsaKeyPair(options.Bytes, host);
+        for (std::int32_t attempt = 1;; ++attempt) {
+            result = GenerateRsaKeyPair(options.Bytes, host);
+            if (result.Outcome != kgMaxRunsReached || attempt >= options.Attempts)
+                break;
+            host.Finish("");
+            PrintError(err, "no valid key pair in " + std::to_string(result.Runs) +
+                                " runs; starting attempt " + std::to_string(attempt + 1) + " of " +
+                                std::to_string(options.Attempts));
+        }
     } catch (...) {
         host.Finish("");
         throw;
@@ -287,7 +303,7 @@ int RunGenRsa(const TGenRsaOptions& options, std::ostream& out, std::ostream& er
         }
         written.PrivateKey = options.PrivateOut;
         if (!options.RecordOut.empty()) {
-            const std::string kept = "the private key is in " + options.PrivateOut +
+            const std::string kept = "the private key is in " + Quoted(options.PrivateOut) +
                                      "; `zarnkey export --from-key` makes the record from it";
             int exitStatus = kExitRaisedError;
             try {

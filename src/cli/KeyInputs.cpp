@@ -13,7 +13,7 @@ std::optional<std::string> ReadPassphraseOption(const std::string& fileName, std
         return std::nullopt;
     TPassphrase passphrase = ReadPassphraseFile(fileName);
     if (passphrase.ReadableByOthers)
-        PrintError(err, "warning: the passphrase file " + MessageToUtf8(fileName) +
+        PrintError(err, "warning: the passphrase file " + Quoted(fileName) +
                             " can be read by its group or by others (chmod 600 it)");
     return std::move(passphrase.Text);
 }

@@ -46,7 +46,7 @@ public:
         }
         if (!named && (!m_recursive || fs::is_symlink(fs::symlink_status(path, error)))) {
             PrintError(m_err,
-                       "note: " + MessageToUtf8(path) + " is a folder and was not read" +
+                       "note: " + Quoted(path) + " is a folder and was not read" +
                            (m_recursive ? " (a link to a folder is not followed)" : "; add --recursive"));
             return;
         }

@@ -21,10 +21,13 @@ public:
     CLI::App* Add(CLI::App& app) override {
         CLI::App* command = app.add_subcommand(
             "pubkey", "print the RSA public key of a key file as SubjectPublicKeyInfo PEM, DER or PKCS#1");
-        command->add_option("file", m_file, "the key file; its record must import with status 0")->required();
+        command->add_option("file", m_file, "the key file; its record must import with status 0")
+            ->required()
+            ->check(NonEmptyFileName());
         command->add_flag("--der", m_der, "DER instead of PEM (binary: not written to a terminal)");
         command->add_flag("--pkcs1", m_pkcs1, "PKCS#1 RSAPublicKey instead of SubjectPublicKeyInfo");
-        CLI::Option* out = command->add_option("--out,-o", m_out, "write the key to this file");
+        CLI::Option* out =
+            command->add_option("--out,-o", m_out, "write the key to this file")->check(NonEmptyFileName());
         command
             ->add_flag("--force,-f", m_replace,
                        "replace the --out file when it exists; without it an existing file is kept (exit "
@@ -41,14 +44,14 @@ public:
 
     int Run(std::ostream& out, std::ostream& err) override {
         if (m_der && m_out.empty() && &out == &std::cout && isatty(STDOUT_FILENO) != 0) {
-            PrintError(err, "pubkey: DER is binary and standard output is a terminal; use --out FILE or "
+            PrintError(err, "DER is binary and standard output is a terminal; use --out FILE or "
                             "redirect standard output");
             return kExitUsage;
         }
         TZarnPublicKey record;
         const TImportResult imported = ImportFile(m_file, record);
         if (imported.Status != 0) {
-            PrintError(err, MessageToUtf8(m_file) + ": status " + std::to_string(imported.Status) + ": " +
+            PrintError(err, Quoted(m_file) + ": status " + std::to_string(imported.Status) + ": " +
                                 MessageToUtf8(imported.Message) +
                                 "; only a record that imports with status 0 is converted");
             return kExitStatusNotZero;

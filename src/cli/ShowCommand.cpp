@@ -16,7 +16,7 @@ public:
     CLI::App* Add(CLI::App& app) override {
         CLI::App* command =
             app.add_subcommand("show", "import a key file and print its status, message and fields");
-        command->add_option("file", m_file, "the key file")->required();
+        command->add_option("file", m_file, "the key file")->required()->check(NonEmptyFileName());
         command->add_flag("--json", m_json, "print one JSON object");
         SetExitStatuses(*command,
                         {{kExitSuccess, "when the record imports with status 0"},

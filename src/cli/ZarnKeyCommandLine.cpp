@@ -1,5 +1,6 @@
 #include "cli/ZarnKeyCommandLine.h"
 
+#include "cli/KeyInventory.h"
 #include "cli/Version.h"
 #include "keyformats/InputFiles.h"
 #include "keyformats/KeyFormats.h"
@@ -9,7 +10,9 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <set>
+#include <sstream>
 
 namespace zarn {
 
@@ -42,6 +45,40 @@ public:
         append("Excludes", option->get_excludes());
         return text;
     }
+
+    std::string make_help(const CLI::App* app, std::string name, CLI::AppFormatMode mode) const override {
+        return WrapHelp(CLI::Formatter::make_help(app, std::move(name), mode));
+    }
+
+private:
+    static constexpr std::size_t kColumns = 80;
+
+    // Lines longer than kColumns wrapped at spaces. A continuation is indented to where the line's
+    // description starts: after the first run of two spaces that follows text, else the line's own
+    // indentation.
+    static std::string WrapHelp(const std::string& text) {
+        std::istringstream lines(text);
+        std::string wrapped, line;
+        while (std::getline(lines, line)) {
+            const std::size_t indent =
+                line.find_first_not_of(' ') == std::string::npos ? 0 : line.find_first_not_of(' ');
+            const std::size_t gap = line.find("  ", indent);
+            const std::size_t described =
+                gap == std::string::npos ? std::string::npos : line.find_first_not_of(' ', gap);
+            const std::size_t hanging = described != std::string::npos && described < kColumns / 2 ? described
+                                        : indent > 0 ? indent + 4
+                                                     : 0;
+            while (line.size() > kColumns) {
+                std::size_t cut = line.rfind(' ', kColumns);
+                if (cut == std::string::npos || cut <= hanging)
+                    break;
+                wrapped += line.substr(0, line.find_last_not_of(' ', cut) + 1) + "\n";
+                line = std::string(hanging, ' ') + line.substr(cut + 1);
+            }
+            wrapped += line + "\n";
+        }
+        return wrapped;
+    }
 };
 
 // CLI11 takes the argument after "--name=" as the option's value; an empty value is meant.
@@ -72,6 +109,26 @@ void CheckOutput(std::ostream& out) {
         throw Exception(std::string("cannot write standard output: ") +
                         (error != 0 ? std::strerror(error) : "write error"));
     }
+}
+
+// A usage error for a first argument that is neither a command nor one of the program's own
+// options, naming it and the commands; nothing when the parser may go on. Without it the parser would
+// only say that a command is required.
+std::optional<std::string> UnknownFirstArgument(const CLI::App& app, int argc, const char* const* argv) {
+    std::vector<std::string> names;
+    for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; }))
+        names.push_back(command->get_name());
+    std::string list = names.front();
+    for (std::size_t i = 1; i < names.size(); ++i)
+        list += (i + 1 < names.size() ? ", " : " and ") + names[i];
+    if (argc < 2)
+        return "a command is required: " + list;
+    const std::string first = argv[1];
+    if (first == "-h" || first == "--help" || first == "--version" ||
+        std::find(names.begin(), names.end(), first) != names.end())
+        return std::nullopt;
+    return (first.rfind('-', 0) == 0 ? "unknown option " : "unknown command ") + Quoted(first) +
+           "; the commands are " + list;
 }
 
 // The commands in the order --help lists them; help comes last, as it lists the others.
@@ -123,17 +180,30 @@ int RunZarnKey(int argc, const char* const* argv, std::ostream& out, std::ostrea
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("zarnkey ") + kProductVersion,
                          "print the version and exit");
-    app.footer("Exit status: 0 when the operation's status is 0, 1 for any other status, for an export\n"
-               "without --force onto a file that exists and for a key or passphrase that cannot be used, 2\n"
-               "for a usage error, 3 for an error such as a file that cannot be read or written or standard\n"
-               "output that cannot be written (its text goes to standard error); for check also 4 when its\n"
-               "only findings are expired or expiring keys.");
+    SetExitStatuses(
+        app,
+        {{kExitSuccess, "when the operation's status is 0"},
+         {kExitStatusNotZero,
+          "for any other status, for a file to write that exists without --force and for a "
+          "key or passphrase that cannot be used"},
+         {kExitUsage, "for a usage error"},
+         {kExitRaisedError, "for an error such as a file that cannot be read or written or standard output "
+                            "that cannot be written (its text goes to standard error)"},
+         {kExitKeysExpiring, "for check when its only findings are expired or expiring keys"}});
 
     const std::vector<std::unique_ptr<TCommand>> commands =
         MakeCommands(argc > 0 ? argv[0] : "zarnkey", out, err);
     std::vector<std::pair<CLI::App*, TCommand*>> added;
     for (const std::unique_ptr<TCommand>& command : commands)
         added.emplace_back(command->Add(app), command.get());
+
+    app.failure_message([](const CLI::App*, const CLI::Error& error) {
+        return MessageText(error.what()) + "\nRun with --help for more information.\n";
+    });
+    if (const std::optional<std::string> unknown = UnknownFirstArgument(app, argc, argv)) {
+        err << MessageText(*unknown) << "\nRun with --help for more information.\n";
+        return kExitUsage;
+    }
 
     TCommand* chosen = nullptr;
     try {

@@ -26,8 +26,16 @@ std::string ResolveWriteTarget(const std::string& fileName) {
     if (lstat(fileName.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
         return fileName;
     char resolved[PATH_MAX];
-    if (realpath(fileName.c_str(), resolved) == nullptr)
-        RaiseInOutError("Cannot resolve the link", fileName, errno);
+    if (realpath(fileName.c_str(), resolved) == nullptr) {
+        // A link to something that has no path, such as /dev/stdout on a pipe: what it names is
+        // the reason, not the link.
+        const int error = errno;
+        if (stat(fileName.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+            RaiseInOutError("Cannot write file", fileName,
+                            std::string("it is not a regular file") +
+                                (S_ISFIFO(info.st_mode) ? " (a pipe)" : ""));
+        RaiseInOutError("Cannot resolve the link", fileName, error);
+    }
     return resolved;
 }
 

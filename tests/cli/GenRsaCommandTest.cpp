@@ -102,6 +102,7 @@ TEST(ZarnKeyGenRsa, JsonObjectWhenNoRunIsValid) {
     // line refuses such a length, so the command runs here behind its option parsing.
     TGenRsaOptions options;
     options.Bytes = 11;
+    options.Attempts = 2;
     options.Json = true;
     std::ostringstream out, err;
     TRun run;
@@ -122,6 +123,10 @@ TEST(ZarnKeyGenRsa, JsonObjectWhenNoRunIsValid) {
     EXPECT_EQ(object["ResultingLength"], static_cast<int>(modulus.size() / 2));
     EXPECT_TRUE(DecryptsWhatItEncrypts(modulus, object["PublicKeyExponent"], object["PrivateKeyExponent"]));
     EXPECT_EQ(Lines(run.Err).back(), "Max. runs reached, no valid key pair generated");
+    // A generation that ran out of runs is followed by another, up to the attempts asked for.
+    const std::string again = "zarnkey: no valid key pair in 50 runs; starting attempt ";
+    EXPECT_NE(run.Err.find(again + "2 of 2\n"), std::string::npos) << run.Err;
+    EXPECT_EQ(run.Err.find(again + "3"), std::string::npos);
 }
 
 TEST(ZarnKeyGenRsa, UsageErrors) {

@@ -259,11 +259,13 @@ TEST_F(KeyFormatCommands, GenRsaRefusesWhatItCannotWriteBeforeGeneratingAnyKey) 
         std::string text;
     };
     const Row rows[] = {
-        {{"--private-out", folder.File("exists.pem")}, kExitStatusNotZero, "exists.pem exists; add --force"},
+        {{"--private-out", folder.File("exists.pem")},
+         kExitStatusNotZero,
+         "exists.pem\" exists; add --force"},
         {std::vector<std::string>{"--private-out", folder.File("new.pem"), "--record-out",
                                   folder.File("exists.txt")} +
              RecordOptions(),
-         kExitStatusNotZero, "exists.txt exists; add --force"},
+         kExitStatusNotZero, "exists.txt\" exists; add --force"},
         {{"--private-out", folder.File("missing/new.pem")}, kExitRaisedError, "No such file or directory"},
         {{"--private-out", folder.File("folder")}, kExitRaisedError, "Is a directory"},
         {{"--private-out", folder.File("fifo"), "--force"}, kExitRaisedError, "not a regular file"},
@@ -272,7 +274,7 @@ TEST_F(KeyFormatCommands, GenRsaRefusesWhatItCannotWriteBeforeGeneratingAnyKey) 
          "has an empty first line"},
         {{"--private-out", folder.File("new.pem"), "--passphrase-file", folder.File("missing.pass")},
          kExitRaisedError,
-         "Cannot open file"},
+         "cannot open file"},
         {std::vector<std::string>{"--private-out", folder.File("new.txt")} + record, kExitUsage,
          "name the same file"},
         {record, kExitUsage, "--record-out requires --private-out"},
@@ -308,7 +310,7 @@ TEST_F(KeyFormatCommands, GenRsaRefusesWhatItCannotWriteBeforeGeneratingAnyKey) 
     const TRun open =
         GenRsa({"--private-out", folder.File("open.pem"), "--passphrase-file", folder.File("open.pass")});
     EXPECT_EQ(open.Exit, kExitSuccess) << open.Err;
-    EXPECT_NE(open.Err.find("warning: the passphrase file " + folder.File("open.pass") + " can be read"),
+    EXPECT_NE(open.Err.find("warning: the passphrase file \"" + folder.File("open.pass") + "\" can be read"),
               std::string::npos)
         << open.Err;
     EXPECT_EQ(Shell(f, "openssl pkey -in open.pem -check -noout -passin pass:open"), 0);
@@ -417,7 +419,7 @@ TEST_F(KeyFormatCommands, ExportFromKeyRefusesBadInputAndWritesNothing) {
         {{"--from-key", Fixture("encrypted.pem")}, kExitStatusNotZero, "a passphrase is needed"},
         {{"--from-key", Fixture("encrypted.pem"), "--passphrase-file", Fixture("wrong.pass")},
          kExitStatusNotZero,
-         "Wrong passphrase"},
+         "wrong passphrase"},
         {{"--from-key", Fixture("encrypted.pem"), "--passphrase-file", Fixture("empty.pass")},
          kExitStatusNotZero,
          "empty first line"},
@@ -489,7 +491,7 @@ TEST_F(KeyFormatCommands, PubKeyConvertsOnlyARecordThatImportsCleanly) {
     EXPECT_EQ(ModeOf(pem), 0644u);
     const TRun again = RunProgram({"pubkey", good, "--der", "--out", pem});
     EXPECT_EQ(again.Exit, kExitStatusNotZero);
-    EXPECT_NE(again.Err.find("key.pem exists; add --force"), std::string::npos) << again.Err;
+    EXPECT_NE(again.Err.find("key.pem\" exists; add --force"), std::string::npos) << again.Err;
     EXPECT_EQ(ReadFile(pem), ReadFile(Fixture("spki.pem")));
     EXPECT_EQ(RunProgram({"pubkey", good, "--der", "--out", pem, "--force"}).Exit, kExitSuccess);
     EXPECT_EQ(ReadFile(pem), ReadFile(Fixture("spki.der")));

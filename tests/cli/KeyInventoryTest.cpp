@@ -164,8 +164,8 @@ TEST(KeyInventory, TableAndJsonDescribeEachFile) {
             "  OWNER       INDEX  EXPIRES     BITS  STATUS  FINDINGS  MESSAGE\n" + a +
             "  2222222222  1      2026-11-30  16    0       expired   Import successfully completed!\n" + b +
             pad + "  -           -      -           -     1       -         No key found\n");
-    EXPECT_EQ(err.str(),
-              "zarnkey: note: " + folder.File("sub") + " is a folder and was not read; add --recursive\n");
+    EXPECT_EQ(err.str(), "zarnkey: note: \"" + folder.File("sub") +
+                             "\" is a folder and was not read; add --recursive\n");
 
     TInventoryOptions options;
     options.Recursive = true;

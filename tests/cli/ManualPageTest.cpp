@@ -35,7 +35,8 @@ std::vector<std::string> SectionLines(const std::string& help, const std::string
 std::vector<std::string> Commands() {
     std::vector<std::string> commands;
     for (const std::string& line : SectionLines(RunZarnKeyWith({"--help"}).Out, "Subcommands:"))
-        commands.push_back(line.substr(2, line.find(' ', 2) - 2));
+        if (line.rfind("   ", 0) != 0) // not a wrapped description
+            commands.push_back(line.substr(2, line.find(' ', 2) - 2));
     return commands;
 }
 

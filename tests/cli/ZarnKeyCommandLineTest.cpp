@@ -226,8 +226,9 @@ TEST(ZarnKeyExport, ReplacesOnlyWithForce) {
     WriteFile(folder.File("out.key"), "keep me\r\n");
     const TRun refused = RunZarnKeyWith(ExampleExportArgs(folder.File("out.key")));
     EXPECT_EQ(refused.Exit, kExitStatusNotZero);
-    EXPECT_NE(refused.Out.find("Export aborted during file dialog"), std::string::npos);
-    EXPECT_NE(refused.Err.find("--force"), std::string::npos);
+    // No dialog was shown, so the record's "aborted during file dialog" is not the reason given.
+    EXPECT_EQ(refused.Out, "");
+    EXPECT_EQ(refused.Err, "zarnkey: \"" + folder.File("out.key") + "\" exists; add --force to replace it\n");
     EXPECT_EQ(ReadFile(folder.File("out.key")), "keep me\r\n");
     std::vector<std::string> args = ExampleExportArgs(folder.File("out.key"));
     args.push_back("--force");
@@ -344,10 +345,89 @@ TEST(ZarnKeyJson, TextsAreLatin1AndTypesAreChecked) {
         const TRun failed =
             RunZarnKeyWith({"export", "--from-json", fileName, "--out", folder.File("x.key")});
         EXPECT_EQ(failed.Exit, kExitRaisedError) << fileName;
-        EXPECT_NE(failed.Err.find("Cannot open file \"" + fileName + "\": " + reason), std::string::npos)
+        EXPECT_NE(failed.Err.find("cannot open file \"" + fileName + "\": " + reason), std::string::npos)
             << failed.Err;
     }
     EXPECT_FALSE(std::filesystem::exists(folder.File("x.key")));
+}
+
+} // namespace
+} // namespace zarn
+
+namespace zarn {
+namespace {
+
+// What the user reads when something is wrong: one voice ("zarnkey: ", lower case, file names in
+// double quotes) and the real problem named, with its exit status.
+TEST(ZarnKeyMessages, NameTheRealProblemInOneStyle) {
+    TTemporaryFolder folder;
+    WriteFile(folder.File("a.key"), kExampleLine);
+    WriteFile(folder.File("bad.key"), "no key\n");
+    struct TRow {
+        std::vector<std::string> Args;
+        int Exit;
+        std::string FirstLine; // of standard error
+    };
+    const TRow rows[] = {
+        {{"frobnicate"},
+         kExitUsage,
+         "zarnkey: unknown command \"frobnicate\"; the commands are show, check, export, genrsa, pubkey and "
+         "help"},
+        {{"--verison"},
+         kExitUsage,
+         "zarnkey: unknown option \"--verison\"; the commands are show, check, export, genrsa, pubkey and "
+         "help"},
+        {{}, kExitUsage, "zarnkey: a command is required: show, check, export, genrsa, pubkey and help"},
+        {{"show", "--frob", folder.File("a.key")},
+         kExitUsage,
+         "zarnkey: the following argument was not expected: --frob"},
+        {{"export", "--out", folder.File("x.key"), "--from-key", "", "--owner-id", "1"},
+         kExitUsage,
+         "zarnkey: --from-key: the file name is empty"},
+        {{"genrsa", "--private-out", folder.File("k.pem"), "--passphrase-file="},
+         kExitUsage,
+         "zarnkey: --passphrase-file: the file name is empty"},
+        {{"show", ""}, kExitUsage, "zarnkey: file: the file name is empty"},
+        {ExampleExportArgs(folder.File("a.key")), kExitStatusNotZero,
+         "zarnkey: \"" + folder.File("a.key") + "\" exists; add --force to replace it"},
+        {{"pubkey", "--out", "/dev/stdout", folder.File("a.key")},
+         kExitRaisedError,
+         "zarnkey: cannot write file \"/dev/stdout\": it is not a regular file (a pipe)"},
+        {{"pubkey", folder.File("bad.key")},
+         kExitStatusNotZero,
+         "zarnkey: \"" + folder.File("bad.key") +
+             "\": status 1: No key found; only a record that imports with status 0 is converted"},
+        {{"show", folder.Path()},
+         kExitRaisedError,
+         "zarnkey: cannot open file \"" + folder.Path() + "\": Is a directory"},
+        {{"genrsa", "--attempts", "0"},
+         kExitUsage,
+         "zarnkey: --attempts: '0' is not a number of attempts from 1 to 1000"},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(::testing::PrintToString(row.Args));
+        // Standard output is a pipe here, as `zarnkey pubkey --out /dev/stdout FILE | head` has it.
+        const TRun run = test::RunProgram(row.Args);
+        EXPECT_EQ(run.Exit, row.Exit) << run.Err;
+        EXPECT_EQ(run.Err.substr(0, run.Err.find('\n')), row.FirstLine);
+    }
+}
+
+TEST(ZarnKeyMessages, HelpFitsEightyColumnsAndEndsWithItsOwnStatuses) {
+    for (const char* command : {"", "show", "check", "export", "genrsa", "pubkey", "help"}) {
+        SCOPED_TRACE(command);
+        std::vector<std::string> args = {"--help"};
+        if (*command != '\0')
+            args.insert(args.begin(), command);
+        const std::string help = RunZarnKeyWith(args).Out;
+        std::istringstream lines(help);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_LE(line.size(), 80u) << line;
+        const std::size_t statuses = help.rfind("Exit status: 0 ");
+        ASSERT_NE(statuses, std::string::npos) << help;
+        EXPECT_EQ(help.find('\n', help.find(".\n", statuses)), help.size() - 1)
+            << "the statuses end the help";
+    }
 }
 
 } // namespace

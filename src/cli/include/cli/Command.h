@@ -66,7 +66,14 @@ int ExitFor(std::int32_t status);
 // The whole text of an error for the user: the message of one of ours, else what(), as UTF-8.
 std::string ErrorText(const std::exception& error);
 
-// Writes "zarnkey: <text>" and a line end to `err`.
+// `fileName` in double quotes, as zarnkey names every file in its messages.
+std::string Quoted(const std::string& fileName);
+
+// `text` as a message of zarnkey: "zarnkey: " and the text with its first word in lower case,
+// unless that word is a name such as "OpenSSL" or "DER" (more than its first letter in capitals).
+std::string MessageText(const std::string& text);
+
+// Writes MessageText(text) and a line end to `err`.
 void PrintError(std::ostream& err, const std::string& text);
 
 // Reports on `err` that `fileName` exists and was kept because --force was not given, with
@@ -85,8 +92,11 @@ void PrintNameValueLines(const nlohmann::ordered_json& object, std::ostream& out
 CLI::Validator IntegerValidator(std::int32_t min, std::int32_t max, const std::string& what,
                                 const std::string& name);
 
+// Refuses an empty file name (as "--out=" gives) with "the file name is empty".
+CLI::Validator NonEmptyFileName();
+
 // Ends `command`'s help with its exit statuses: "Exit status: 0 <meaning>, 1 <meaning>, ...",
-// wrapped at 100 columns, after `preface` (lines of its own) when that is not empty.
+// wrapped at 80 columns, after `preface` (lines of its own) when that is not empty.
 void SetExitStatuses(CLI::App& command, const std::vector<TExitStatus>& statuses,
                      const std::string& preface = "");
 

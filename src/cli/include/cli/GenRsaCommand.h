@@ -1,6 +1,6 @@
 // zarnkey genrsa: RSA key-pair generation on the console.
 //
-//   zarnkey genrsa [--bytes N] [--json] [--private-out FILE [--passphrase-file F] [--force]
+//   zarnkey genrsa [--bytes N] [--attempts N] [--json] [--private-out FILE [--passphrase-file F] [--force]
 //                  [--record-out FILE --owner-id DIGITS --index N --exp-date MMYY]]
 //
 // N is even and from 4 to 254: the key record holds at most 255 bytes of modulus, and the primes
@@ -10,8 +10,10 @@
 // Progress (the status and runs texts) goes to standard error, one line each; on a terminal the line
 // is overwritten in place. At the end standard output gets the outcome, the number of runs and the
 // last run's texts (or one JSON object with them). Ctrl-C asks to stop: the current run finishes and
-// the outcome is kgStopped; a second Ctrl-C ends the program at once. Exit status 0 for a valid key
-// pair, 1 for a stopped generation or one that ran out of runs, 2 for a length outside 4..254 or
+// the outcome is kgStopped; a second Ctrl-C ends the program at once. A generation that ends after its
+// 50 runs without a valid pair is followed by a new one, up to --attempts generations in all, each
+// announced on standard error. Exit status 0 for a valid key pair, 1 for a stopped generation or when
+// every attempt ran out of runs, 2 for a length outside 4..254 or
 // odd, 3 when standard output cannot be written.
 //
 // Without --private-out the private exponent is printed with the rest. With it, the key pair goes to
@@ -41,6 +43,7 @@ constexpr std::int32_t kMaxGenRsaBytes = 254;
 
 struct TGenRsaOptions {
     std::int32_t Bytes = 128;
+    std::int32_t Attempts = 3; // generations started before kgMaxRunsReached is the outcome
     bool Json = false;
     std::string PrivateOut;
     std::string PassphraseFile;
