@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdio>
 #include <set>
 #include <sstream>
 
@@ -98,6 +99,28 @@ TEST(ManualPageAndCompletion, WordMatchingIsExact) {
     EXPECT_FALSE(HasWord("*--outer*", "--out"));
     EXPECT_FALSE(HasWord("*--exponent-length*", "--exponent"));
     EXPECT_FALSE(HasWord("--from-json", "-o"));
+}
+
+// The page as man shows it at 80 columns: a name broken at a line end would be copied wrong, so no
+// line may end in a hyphen; the footer names the version.
+TEST(ManualPageAndCompletion, NoNameIsBrokenAtALineEnd) {
+    FILE* pipe = popen(
+        "MANWIDTH=80 LC_ALL=C.UTF-8 MANROFFSEQ='' man -E UTF-8 -l " ZARNKEY_BUILT_MANUAL_PAGE " 2>&1", "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string page;
+    char buffer[4096];
+    while (const std::size_t count = fread(buffer, 1, sizeof buffer, pipe))
+        page.append(buffer, count);
+    EXPECT_EQ(pclose(pipe), 0) << page;
+    std::istringstream lines(page);
+    std::size_t count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+        const bool hyphenated =
+            line.size() >= 3 && (line.back() == '-' || line.compare(line.size() - 3, 3, "\u2010") == 0);
+        EXPECT_FALSE(hyphenated) << line;
+    }
+    EXPECT_GT(count, 300u) << page;
+    EXPECT_NE(page.rfind(std::string("zarn-key-importer ") + kProductVersion), std::string::npos);
 }
 
 TEST(ZarnKeyUsage, VersionAndHelpCommand) {
