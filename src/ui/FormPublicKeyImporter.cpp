@@ -140,6 +140,18 @@ void TForm1::Button1Click(QObject* /*Sender*/) {
     SetEditText(ui->Edit11, key.GetExpectedHashResult());
 }
 
+void TForm1::ImportFile(const std::string& fileName) {
+    TScriptedFileDialogs chosen;
+    chosen.Choose(fileName);
+    struct TRestoreDialogs {
+        TZarnPublicKey& Key;
+        IFileDialogs* Dialogs;
+        ~TRestoreDialogs() { Key.SetFileDialogs(Dialogs); }
+    } restore{*m_zarnPublicKey1, m_zarnPublicKey1->GetFileDialogs()};
+    m_zarnPublicKey1->SetFileDialogs(&chosen);
+    Button1Click(ui->Button1);
+}
+
 void TForm1::Button2Click(QObject* /*Sender*/) {
     Edit8Change(ui->Edit8);
     Edit9Change(ui->Edit9);

@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QPixmap>
 #include <QPushButton>
+#include <QSettings>
 
 namespace zarn {
 
@@ -67,7 +68,50 @@ void MakeButtonsPressOnlyWhenFocused(QWidget* window) {
     }
 }
 
-TZarnApplication::TZarnApplication(int& argc, char** argv) : QApplication(argc, argv) {
+namespace {
+
+int& KeepNoSettings(int& argc) {
+    for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
+        for (const QSettings::Scope scope : {QSettings::UserScope, QSettings::SystemScope})
+            QSettings::setPath(format, scope, "/dev/null");
+    return argc;
+}
+
+} // namespace
+
+std::optional<std::string> ProgramInformation(int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--version")
+            return std::string("zarn-key-importer ") + ZARN_VERSION + "\n";
+        if (argument == "-h" || argument == "--help")
+            return "Usage: zarn-key-importer [FILE]\n"
+                   "The Zarn public key importer's window. With FILE it imports that key file at once,\n"
+                   "as its Import... button does with a file chosen in the dialog.\n"
+                   "\n"
+                   "  -h, --help   print this help and exit\n"
+                   "  --version    print the version and exit\n"
+                   "\n"
+                   "Qt's own options, such as -platform, are taken as well. The program keeps no\n"
+                   "settings. zarnkey(1) is the command line over the same code.\n";
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> FileArgument(const QStringList& arguments) {
+    std::optional<std::string> file;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const std::string argument = QFile::encodeName(arguments[i]).toStdString();
+        if (argument.size() > 1 && argument[0] == '-')
+            throw Exception("unknown option \"" + argument + "\"; see --help");
+        if (file)
+            throw Exception("one key file at a time: \"" + *file + "\" and \"" + argument + "\" were given");
+        file = argument;
+    }
+    return file;
+}
+
+TZarnApplication::TZarnApplication(int& argc, char** argv) : QApplication(KeepNoSettings(argc), argv) {
     LoadApplicationFonts();
     // The application's icon, one 32 x 32 image of 16 colours, for every window and message box.
     setWindowIcon(QIcon(QPixmap(ZarnIcon)));

@@ -17,12 +17,15 @@ public:
     void SetUp() override {
         if (std::getenv("QT_QPA_PLATFORM") == nullptr)
             setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        // A configuration folder of the program's own, as a fresh user's, before Qt reads one.
+        setenv("XDG_CONFIG_HOME", m_config.File("config").c_str(), 1);
         m_application = std::make_unique<TZarnApplication>(m_argc, m_argv);
         SetApplicationTitle(kApplicationTitle);
     }
     void TearDown() override { m_application.reset(); }
 
 private:
+    TTemporaryFolder m_config;
     int m_argc = 1;
     char m_name[9] = "ui_tests";
     char* m_argv[2] = {m_name, nullptr};

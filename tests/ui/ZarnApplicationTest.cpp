@@ -1,6 +1,8 @@
 #include "ui/ZarnApplication.h"
+#include "keyrecord/ZarnPublicKey.h"
 #include "platform/Errors.h"
 #include "tests/support/TestSupport.h"
+#include "tests/ui/UiTestSupport.h"
 #include "ui/FileDialogs.h"
 #include "ui/MessageBoxes.h"
 
@@ -12,8 +14,10 @@
 #include <QEvent>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QSettings>
 #include <QTimer>
 
+#include <filesystem>
 #include <functional>
 #include <stdexcept>
 
@@ -187,3 +191,69 @@ TEST(ScriptedFileDialogs, AnswersInOrderAndCancelsWhenNoAnswerIsLeft) {
 
 } // namespace
 } // namespace zarn
+
+namespace zarn::test {
+namespace {
+
+// Started with a key file, the window imports it as the Import... button does with that file chosen.
+TEST_F(MainWindowTest, ImportsTheFileItIsStartedWith) {
+    const std::string good =
+        ImportRecord("good.key", std::string("\x47\x11\x00\x00\x42\x03\x12\x29\x01\x01\x01\x01\xC5\x03", 14));
+    const std::vector<std::string> byButton = AllBoxes();
+    const std::vector<TRecordedMessageBoxes::TShown> shownByButton = boxes.Shown;
+    Type("Edit1", "0000000000");
+    boxes.Shown.clear();
+    form->ImportFile(good);
+    EXPECT_EQ(AllBoxes(), byButton);
+    EXPECT_EQ(boxes.Shown, shownByButton);
+    EXPECT_EQ(dialogs.Asked.size(), 1u) << "no dialog is asked for the file the window was given";
+    EXPECT_EQ(form->ZarnPublicKey1()->GetFileDialogs(), &dialogs) << "the window's dialogs come back";
+
+    EXPECT_EQ(FileArgument({"zarn-key-importer"}), std::nullopt);
+    EXPECT_EQ(FileArgument({"zarn-key-importer", "a b.key"}), "a b.key");
+    EXPECT_THROW(FileArgument({"zarn-key-importer", "a.key", "b.key"}), Exception);
+    EXPECT_THROW(FileArgument({"zarn-key-importer", "--frob"}), Exception);
+    const char* help[] = {"zarn-key-importer", "-platform", "offscreen", "--help"};
+    EXPECT_NE(ProgramInformation(4, help).value_or("").find("Usage: zarn-key-importer [FILE]"),
+              std::string::npos);
+    const char* version[] = {"zarn-key-importer", "--version"};
+    EXPECT_EQ(ProgramInformation(2, version).value_or("").rfind("zarn-key-importer ", 0), 0u);
+    const char* file[] = {"zarn-key-importer", "a.key"};
+    EXPECT_EQ(ProgramInformation(2, file), std::nullopt);
+}
+
+// The window keeps no settings: an import and an export through Qt's own file dialogs write nothing
+// into the user's configuration folder (a fresh one for this program, XDG_CONFIG_HOME), and Qt's
+// settings files all lie where none can be created.
+TEST_F(MainWindowTest, QtFileDialogsLeaveNoSettingsFile) {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    ASSERT_NE(config, nullptr) << "the test program runs with a configuration folder of its own";
+    std::filesystem::remove_all(config);
+    std::filesystem::create_directories(config);
+    TQtFileDialogs qtDialogs;
+    form->ZarnPublicKey1()->SetFileDialogs(&qtDialogs);
+    const std::string source = folder.File("in.key");
+    WriteFile(source, "4711000042031229010101C503" + std::string(40, '0') + "\r\n");
+    // Answers the next file dialog with `path` once it is open.
+    const auto answer = [](const std::string& path) {
+        QTimer::singleShot(0, [path] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            dialog->selectFile(QString::fromStdString(path));
+            static_cast<QDialog*>(dialog)->accept(); // QFileDialog::accept, public in QDialog
+        });
+    };
+    answer(source);
+    Click("Button1");
+    answer(folder.File("out.key"));
+    Click("Button2");
+    form->ZarnPublicKey1()->SetFileDialogs(&dialogs);
+    EXPECT_TRUE(std::filesystem::exists(folder.File("out.key"))) << "the dialogs were answered";
+    EXPECT_TRUE(std::filesystem::is_empty(config)) << "a settings file was written in " << config;
+    QSettings settings(QSettings::UserScope, "QtProject");
+    EXPECT_EQ(settings.fileName().toStdString().rfind("/dev/null/", 0), 0u)
+        << settings.fileName().toStdString();
+}
+
+} // namespace
+} // namespace zarn::test

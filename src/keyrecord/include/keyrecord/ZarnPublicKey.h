@@ -68,6 +68,7 @@ public:
     // The dialogs the component shows; the component does not own them. nullptr restores dialogs
     // that cancel every question.
     void SetFileDialogs(IFileDialogs* dialogs);
+    IFileDialogs* GetFileDialogs() const { return FFileDialogs; }
 
     const std::string& GetPublicKeyOwnerId() const { return FPublicKeyOwnerId; }
     void SetPublicKeyOwnerId(const std::string& value) { FPublicKeyOwnerId = value; }

@@ -46,6 +46,9 @@ public:
     // "Import..." pressed: ImportKey, its message in a message box, then every property into the
     // boxes (Edit1 to Edit11, in that order) whatever the status.
     void Button1Click(QObject* Sender);
+    // Imports `fileName` as Button1Click does when that file is chosen in the Import dialog: the
+    // same message box and the same boxes filled. The program calls it for a file it is started with.
+    void ImportFile(const std::string& fileName);
     // "Export..." pressed: Edit8Change and Edit9Change, the boxes Edit1 to Edit9 into the component
     // (raises EConvertError at the first numeric box that is not an integer), ExportKey, its message
     // in a message box, then HashResult into Edit10.

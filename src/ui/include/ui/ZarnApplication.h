@@ -13,9 +13,11 @@
 #pragma once
 
 #include <QApplication>
+#include <QStringList>
 
 #include <exception>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace zarn {
@@ -28,13 +30,26 @@ class TZarnApplication : public QApplication {
 
 public:
     // Initialises the application, loads the windows' fonts (LoadApplicationFonts) and sets the
-    // application's icon.
+    // application's icon. The program keeps no settings: Qt's file dialog would record the folders
+    // visited (and read them back) in the user's QtProject.conf, so every settings file of Qt's
+    // native and INI formats, the user's and the system's, is placed under /dev/null, where nothing
+    // can be created or read.
     TZarnApplication(int& argc, char** argv);
 
     // Delivers the event; an error that escapes the receiver's handling is shown in the default error
     // box, and the event counts as not handled.
     bool notify(QObject* receiver, QEvent* event) override;
 };
+
+// The text to print when the window program's arguments ask for it before any window: its usage for
+// -h or --help, "zarn-key-importer VERSION" for --version; nothing otherwise. Read from argv as
+// given, before Qt takes its own options.
+std::optional<std::string> ProgramInformation(int argc, const char* const* argv);
+
+// The file the window program is to open: the one argument left once Qt has taken its own options
+// (`arguments` as QCoreApplication::arguments() gives them, the program's name first), or nothing.
+// An option it does not know or a second file raises Exception with the reason.
+std::optional<std::string> FileArgument(const QStringList& arguments);
 
 // The application title; SetApplicationTitle sets it (the application object must exist).
 std::string ApplicationTitle();
