@@ -20,8 +20,7 @@ public:
         command
             ->add_option("--expires-within", m_options.ExpiresWithinDays,
                          "also mark keys valid for at most DAYS more days (expired keys are always marked)")
-            ->check(CLI::NonNegativeNumber)
-            ->option_text("DAYS");
+            ->check(IntegerValidator(0, 100000, "a number of days from 0 to 100000", "DAYS"));
         command->add_flag("--json", m_options.Json,
                           "print a JSON list: the `show --json` object of each file and its Marks");
         SetExitStatuses(
