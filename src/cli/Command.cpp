@@ -49,7 +49,9 @@ int ReportFileExists(std::ostream& err, const std::string& fileName, const std::
 void PrintNameValueLines(const nlohmann::ordered_json& object, std::ostream& out,
                          std::initializer_list<const char*> skipped,
                          std::initializer_list<std::pair<const char*, const char*>> labels) {
-    for (const auto& [name, value] : object.items()) {
+    for (const auto& item : object.items()) {
+        const std::string& name = item.key();
+        const nlohmann::ordered_json& value = item.value();
         if (std::find(skipped.begin(), skipped.end(), name) != skipped.end())
             continue;
         const auto label =

@@ -134,7 +134,9 @@ void MarkCollisions(std::vector<TEntry>& entries) {
         std::map<std::pair<std::string, std::string>, std::vector<std::size_t>> records; // by hash and key
         for (const std::size_t i : members)
             records[{entries[i].RecordHash, entries[i].Key}].push_back(i);
-        for (const auto& [record, same] : records) {
+        for (const auto& group : records) {
+            const std::pair<std::string, std::string>& record = group.first;
+            const std::vector<std::size_t>& same = group.second;
             const auto firstOther = std::find_if(members.begin(), members.end(), [&](std::size_t m) {
                 return entries[m].RecordHash != record.first || entries[m].Key != record.second;
             });
