@@ -174,7 +174,7 @@ int RunCommand(TCommand& command, std::ostream& out, std::ostream& err) {
 } // namespace
 
 int RunZarnKey(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
-    CLI::App app{"zarnkey: import, check and export Zarn public key files, convert their keys to and from\n"
+    CLI::App app{"zarnkey: import, check and export Zarn public key files, convert their keys to and from "
                  "the standard RSA key formats, and generate RSA key pairs"};
     app.formatter(std::make_shared<TStableHelpFormatter>());
     app.require_subcommand(1);
