@@ -24,6 +24,7 @@ namespace {
 struct TExportOptions {
     std::string Out;
     bool Replace = false;
+    bool AllowInvalid = false;
     std::string FromJson;
     std::string FromKey;
     std::string PassphraseFile;
@@ -131,6 +132,16 @@ public:
             SetFromKey(m_options, key, err);
         else
             SetFromOptions(m_options, key);
+        // A record that would not import cleanly is written only when asked for.
+        if (!m_options.AllowInvalid) {
+            const TImportResult trial = ImportAfterExport(key);
+            if (trial.Status != 0) {
+                PrintError(err, "the record would not import cleanly: " + std::to_string(trial.Status) + " " +
+                                    MessageToUtf8(trial.Message) +
+                                    "; nothing was written (--allow-invalid writes it)");
+                return kExitStatusNotZero;
+            }
+        }
         const TRecordExport exported = ExportRecordFile(key, m_options.Out, m_options.Replace);
         // An existing file kept, also one that appeared during the export: no dialog was shown, so
         // the export's "aborted during file dialog" would name the wrong reason.
@@ -160,6 +171,9 @@ private:
         command.add_option("--out,-o", options.Out, "the key file to write")
             ->required()
             ->check(NonEmptyFileName());
+        command.add_flag("--allow-invalid", options.AllowInvalid,
+                         "write the record also when it would not import cleanly, with a warning (without it "
+                         "such a record is refused, exit status 1, and nothing is written)");
         command.add_flag("--force,-f", options.Replace,
                          "replace the file when it exists; without it an existing file, also one that "
                          "appears during the export, is left as it is (exit status 1)");

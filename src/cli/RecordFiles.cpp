@@ -8,6 +8,9 @@
 #include "platform/TextEncoding.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <unistd.h>
 
 namespace zarn {
 
@@ -57,6 +60,25 @@ TRecordExport ExportRecordFile(TZarnPublicKey& key, const std::string& fileName,
         result.Reimport = ImportFile(fileName, check);
     }
     return result;
+}
+
+TImportResult ImportAfterExport(TZarnPublicKey& key) {
+    const char* temporary = std::getenv("TMPDIR");
+    std::string folder =
+        std::string(temporary != nullptr && *temporary != '\0' ? temporary : "/tmp") + "/zarnkey-XXXXXX";
+    if (mkdtemp(folder.data()) == nullptr)
+        RaiseInOutError("Cannot create folder", folder, errno);
+    const std::string file = folder + "/record.key";
+    struct TRemove {
+        const std::string& Folder;
+        const std::string& File;
+        ~TRemove() {
+            unlink(File.c_str());
+            rmdir(Folder.c_str());
+        }
+    } remove{folder, file};
+    const TRecordExport exported = ExportRecordFile(key, file, false);
+    return exported.Written ? exported.Reimport : TImportResult{exported.Status, exported.Message};
 }
 
 namespace {

@@ -42,8 +42,17 @@ TPassphrase ReadPassphraseFile(const std::string& fileName) {
         line.append(buffer,
                     ended ? static_cast<std::size_t>(static_cast<const char*>(feed) - buffer) : count);
     }
-    if (ended && !line.empty() && line.back() == '\r')
-        line.pop_back();
+    // OpenSSL's "-passin file:" keeps a carriage return and stops at a NUL byte: a line with either
+    // would give another passphrase there than here, so such a file opens no key of ours.
+    if (line.find('\r') != std::string::npos && line.size() <= MaxPassphraseBytes + 1)
+        throw EPassphraseFileError(
+            "The first line of the passphrase file \"" + fileName +
+            "\" holds a carriage return (a Windows line end?), which OpenSSL's -passin "
+            "file: would take as part of the passphrase");
+    if (line.find('\0') != std::string::npos && line.size() <= MaxPassphraseBytes)
+        throw EPassphraseFileError(
+            "The first line of the passphrase file \"" + fileName +
+            "\" holds a NUL byte, where OpenSSL's -passin file: would end the passphrase");
     if (line.size() > MaxPassphraseBytes)
         throw EPassphraseFileError("The first line of the passphrase file \"" + fileName +
                                    "\" is longer than " + std::to_string(MaxPassphraseBytes) + " bytes");

@@ -457,7 +457,7 @@ TEST_F(KeyFormatCommands, PubKeyConvertsOnlyARecordThatImportsCleanly) {
     WriteFile(folder.File("damaged.txt"), line);
     ASSERT_EQ(
         RunProgram(std::vector<std::string>{"export", "--out", folder.File("unhashed.txt"), "--from-key",
-                                            Fixture("spki.pem"), "--hash-indicator", "2"} +
+                                            Fixture("spki.pem"), "--hash-indicator", "2", "--allow-invalid"} +
                    RecordOptions())
             .Exit,
         kExitStatusNotZero);

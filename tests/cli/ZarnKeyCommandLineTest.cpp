@@ -216,7 +216,7 @@ TEST(ZarnKeyExport, NumbersOutOfRangeOrNotNumbersAreUsageErrors) {
     TTemporaryFolder folder;
     std::vector<std::string> args = ExampleExportArgs(folder.File("out.key"));
     args[6] = "255";
-    args.insert(args.end(), {"--modulus-length", "$10"});
+    args.insert(args.end(), {"--modulus-length", "$10", "--allow-invalid"});
     EXPECT_EQ(RunZarnKeyWith(args).Exit, kExitSuccess) << "in range: written";
     EXPECT_TRUE(std::filesystem::exists(folder.File("out.key")));
 }
@@ -239,11 +239,12 @@ TEST(ZarnKeyExport, ReplacesOnlyWithForce) {
 TEST(ZarnKeyExport, LengthsFollowTheTrimmedTextsUnlessGiven) {
     TTemporaryFolder folder;
     std::vector<std::string> args = ExampleExportArgs(folder.File("a.key"));
-    args[14] = " ABC DE ";
+    args[14] = " ABC DE "; // an odd count of digits: the record does not import cleanly
+    args.push_back("--allow-invalid");
     EXPECT_EQ(RunZarnKeyWith(args).Exit, 0);
     EXPECT_EQ(ReadFile(folder.File("a.key")).substr(0, 31), "123456789005121201010301ABCDE03");
     args = ExampleExportArgs(folder.File("b.key"));
-    args.insert(args.end(), {"--modulus-length", "$10", "--exponent-length", "0"});
+    args.insert(args.end(), {"--modulus-length", "$10", "--exponent-length", "0", "--allow-invalid"});
     EXPECT_EQ(RunZarnKeyWith(args).Exit, 0);
     EXPECT_EQ(ReadFile(folder.File("b.key")).substr(20, 4), "1000");
 }
@@ -257,15 +258,24 @@ TEST(ZarnKeyExport, ConversionErrorsAndWarnings) {
     EXPECT_NE(bad.Err.find("--index: '1 ' is not a key index from 0 to 255"), std::string::npos) << bad.Err;
     EXPECT_FALSE(std::filesystem::exists(folder.File("a.key"))) << "nothing is written";
 
-    // The export writes what it is given; a record that cannot import cleanly gets a warning.
+    // A record that would not import cleanly is refused with what its import would say, and nothing
+    // is written; --allow-invalid writes it with a warning.
     args = ExampleExportArgs(folder.File("b.key"));
     args[4] = "123456789";
+    const TRun refused = RunZarnKeyWith(args);
+    EXPECT_EQ(refused.Exit, kExitStatusNotZero);
+    EXPECT_EQ(refused.Out, "");
+    EXPECT_NE(refused.Err.find("zarnkey: the record would not import cleanly: 1"), std::string::npos)
+        << refused.Err;
+    EXPECT_FALSE(std::filesystem::exists(folder.File("b.key")));
+    args.push_back("--allow-invalid");
     const TRun shifted = RunZarnKeyWith(args);
     EXPECT_EQ(shifted.Exit, 0);
     EXPECT_NE(shifted.Err.find("warning: the written file does not import cleanly"), std::string::npos);
 
     args = ExampleExportArgs(folder.File("c.key"));
     args[10] = "2";
+    args.push_back("--allow-invalid");
     const TRun noHash = RunZarnKeyWith(args);
     EXPECT_EQ(noHash.Exit, kExitStatusNotZero);
     EXPECT_NE(noHash.Out.find("Hash algorithm indicator not 1, hash not set"), std::string::npos);

@@ -62,6 +62,10 @@ TRecordExport ExportRecordFile(TZarnPublicKey& key, const std::string& fileName,
 // RSA key, and "ExpiresOn" (KeyExpiresOnText) where the record has an expiration date.
 nlohmann::ordered_json RecordReport(const TZarnPublicKey& key, const TImportResult& result);
 
+// What importing `key` would give once it is written: the record exported through ExportKey into a
+// private temporary folder, imported from there, and removed. Sets the key's HashResult as the export does.
+TImportResult ImportAfterExport(TZarnPublicKey& key);
+
 // The record's modulus and exponent as an RSA public key, or nothing when either text is empty,
 // not an even number of hexadecimal digits, or zero.
 std::optional<TRsaPublicKey> RecordRsaKey(const TZarnPublicKey& key);

@@ -41,7 +41,9 @@ struct TPassphrase {
 };
 
 // The first line of `fileName` as a passphrase: the bytes up to the first LF (or the end of the
-// file), a CR just before that LF dropped. `fileName` may be a regular file or a pipe; anything else
+// file), the passphrase OpenSSL's "-passin file:" reads from the same file. A line holding a CR
+// (also a CR LF line end) or a NUL byte raises EPassphraseFileError: OpenSSL would keep the CR, or
+// end at the NUL, and read another passphrase. `fileName` may be a regular file or a pipe; anything else
 // raises EInOutError like ReadInputFile. An empty first line, or one longer than MaxPassphraseBytes,
 // raises EPassphraseFileError. What follows the first line is never used.
 TPassphrase ReadPassphraseFile(const std::string& fileName);
