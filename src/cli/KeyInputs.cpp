@@ -21,8 +21,8 @@ std::optional<std::string> ReadPassphraseOption(const std::string& fileName, std
 TRsaPublicKey ReadKeyFile(const std::string& fileName, const std::optional<std::string>& passphrase,
                           std::ostream& err) {
     TRsaPublicKeySource source = ReadRsaPublicKey(ReadInputFile(fileName), fileName, passphrase);
-    if (!source.Note.empty())
-        PrintError(err, MessageToUtf8(source.Note));
+    for (const std::string& note : source.Notes)
+        PrintError(err, "note: " + MessageToUtf8(note));
     return std::move(source.Key);
 }
 

@@ -60,6 +60,7 @@ public:
         if (!key)
             throw EKeyFormatError("The record in \"" + m_file +
                                   "\" holds no RSA key: its modulus or exponent is zero");
+        CheckUsableRsaKey(*key, "the record in " + Quoted(m_file));
         const std::string encoded = EncodeRsaPublicKey(*key, Format());
         if (m_out.empty()) {
             out << encoded;

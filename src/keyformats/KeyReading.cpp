@@ -1,7 +1,11 @@
 // Reading RSA public keys from the standard formats.
 #include "OpenSsl.h"
+#include "encoding/UTHHexUtilities.h"
+
+#include <algorithm>
 
 #include <cstring>
+#include <ctime>
 
 namespace zarn {
 
@@ -72,7 +76,11 @@ TKey DecodeAnyKey(const std::string& data, const char* inputType,
 }
 
 bool IsRsa(const EVP_PKEY* key) {
-    return EVP_PKEY_is_a(key, "RSA") || EVP_PKEY_is_a(key, "RSA-PSS");
+    return EVP_PKEY_is_a(key, "RSA");
+}
+
+bool IsRsaPss(const EVP_PKEY* key) {
+    return EVP_PKEY_is_a(key, "RSA-PSS");
 }
 
 std::string TypeName(const EVP_PKEY* key) {
@@ -87,7 +95,36 @@ bool HasPrivatePart(const EVP_PKEY* key) {
     return found;
 }
 
-TRsaPublicKey NumbersOf(const EVP_PKEY* key, const std::string& sourceName) {
+// The RSAPublicKey (PKCS#1) DER that a SubjectPublicKeyInfo in DER carries, as it stands there;
+// nothing when `der` is not one.
+std::optional<std::string> RsaPublicKeyOfSpki(const std::string& der) {
+    const unsigned char* cursor = Bytes(der);
+    X509_PUBKEY* spki = d2i_X509_PUBKEY(nullptr, &cursor, static_cast<long>(der.size()));
+    std::optional<std::string> raw;
+    const unsigned char* bits = nullptr;
+    int length = 0;
+    if (spki != nullptr && cursor == Bytes(der) + der.size() &&
+        X509_PUBKEY_get0_param(nullptr, &bits, &length, nullptr, spki) == 1)
+        raw = std::string(reinterpret_cast<const char*>(bits), static_cast<std::size_t>(length));
+    X509_PUBKEY_free(spki);
+    ERR_clear_error();
+    return raw;
+}
+
+// The RSAPublicKey DER a certificate carries, as it stands there.
+std::optional<std::string> RsaPublicKeyOfCertificate(const X509* certificate) {
+    const unsigned char* bits = nullptr;
+    int length = 0;
+    if (X509_PUBKEY_get0_param(nullptr, &bits, &length, nullptr, X509_get_X509_PUBKEY(certificate)) != 1)
+        return std::nullopt;
+    return std::string(reinterpret_cast<const char*>(bits), static_cast<std::size_t>(length));
+}
+
+// `key`'s modulus and exponent, checked. `raw`, where the input holds the key's RSAPublicKey DER
+// itself, must be exactly the DER of those numbers: OpenSSL reads an INTEGER's bytes without its
+// sign, so a negative modulus would otherwise pass as a positive one.
+TRsaPublicKey NumbersOf(const EVP_PKEY* key, const std::string& sourceName,
+                        const std::optional<std::string>& raw = std::nullopt) {
     BIGNUM* n = nullptr;
     BIGNUM* e = nullptr;
     const bool found = EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_N, &n) == 1 &&
@@ -95,7 +132,19 @@ TRsaPublicKey NumbersOf(const EVP_PKEY* key, const std::string& sourceName) {
     const TBignum modulus(n), exponent(e);
     if (!found)
         throw EKeyFormatError("The RSA key in " + Quoted(sourceName) + " has no modulus or exponent");
+    if (BN_is_negative(modulus.get()) || BN_is_negative(exponent.get()))
+        throw EKeyFormatError(
+            "The RSA key in " + Quoted(sourceName) +
+            " has a negative modulus or exponent: its numbers are not the positive INTEGERs "
+            "of the format");
     TRsaPublicKey numbers{BytesOf(modulus.get()), BytesOf(exponent.get())};
+    if (raw && !BN_is_zero(modulus.get()) && !BN_is_zero(exponent.get()) &&
+        *raw != EncodeRsaPublicKey(numbers, TPublicKeyFormat::Pkcs1Der))
+        throw EKeyFormatError(
+            "The RSA key in " + Quoted(sourceName) +
+            " is not encoded as the format asks: its numbers are not the positive INTEGERs of "
+            "the format");
+    CheckUsableRsaKey(numbers, "The RSA key in " + Quoted(sourceName));
     const auto checkLength = [&](const std::string& bytes, const char* what) {
         if (bytes.empty())
             throw EKeyFormatError("The RSA " + std::string(what) + " in " + Quoted(sourceName) + " is zero");
@@ -179,6 +228,29 @@ std::string NotRsaText(const std::string& sourceName, const std::string& holder,
     return Quoted(sourceName) + " holds " + holder + " of type " + type + ": not an RSA key";
 }
 
+// Raises unless `key`, which `holder` ("a key", "a certificate") holds, is a plain RSA key.
+void CheckIsRsa(const EVP_PKEY* key, const std::string& sourceName, const std::string& holder) {
+    if (key != nullptr && IsRsaPss(key))
+        throw EKeyFormatError(
+            Quoted(sourceName) + " holds " + holder +
+            " of type RSA-PSS: a key record cannot carry its restriction to PSS signatures, "
+            "so it is not converted");
+    if (key == nullptr || !IsRsa(key))
+        throw EKeyFormatError(NotRsaText(sourceName, holder, TypeName(key)));
+}
+
+// A note when the certificate's validity has ended: the key is taken, but the custodian should know.
+void NoteExpiry(const X509* certificate, const std::string& sourceName, std::vector<std::string>& notes) {
+    const ASN1_TIME* notAfter = X509_get0_notAfter(certificate);
+    if (notAfter == nullptr || X509_cmp_current_time(notAfter) > 0)
+        return;
+    std::tm end{};
+    char text[32] = "an unknown time";
+    if (ASN1_TIME_to_tm(notAfter, &end) == 1)
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &end);
+    notes.push_back("the certificate in " + Quoted(sourceName) + " expired: its validity ended on " + text);
+}
+
 TRsaPublicKeySource ReadPem(const std::vector<TPemBlock>& blocks, const std::string& sourceName,
                             const std::optional<std::string>& passphrase) {
     std::size_t candidates = 0;
@@ -187,44 +259,41 @@ TRsaPublicKeySource ReadPem(const std::vector<TPemBlock>& blocks, const std::str
     if (candidates == 0)
         throw EKeyFormatError(Quoted(sourceName) + " holds no RSA public key, private key or certificate");
 
-    std::string firstOther; // the text for the first key or certificate that is not RSA
-    for (std::size_t index = 0; index < blocks.size(); ++index) {
-        const TPemBlock& block = blocks[index];
-        const std::string where = "PEM block " + std::to_string(index + 1) + " (" + block.Name + ")";
-        TCertificate certificate;
-        TKey decoded;
-        const EVP_PKEY* key = nullptr;
-        std::string holder;
-        if (IsCertificateBlock(block.Name)) {
-            certificate = DecodeCertificate(block.Data, block.Name == "TRUSTED CERTIFICATE");
-            if (certificate == nullptr)
-                throw EKeyFormatError("The certificate in " + where + " of " + Quoted(sourceName) +
-                                      " cannot be read");
-            key = X509_get0_pubkey(certificate.get());
-            holder = "certificate";
-        } else if (IsKeyBlock(block.Name)) {
-            decoded = DecodeAnyKey(PemText(block), "PEM", passphrase, sourceName);
-            if (decoded == nullptr)
-                throw EKeyFormatError("The key in " + where + " of " + Quoted(sourceName) +
-                                      " cannot be read");
-            key = decoded.get();
-            holder = EndsWith(block.Name, "PRIVATE KEY") ? "private key" : "public key";
-        } else {
-            continue;
-        }
-        if (key == nullptr || !IsRsa(key)) {
-            if (firstOther.empty())
-                firstOther = NotRsaText(sourceName, holder == "certificate" ? "a certificate" : "a key",
-                                        TypeName(key));
-            continue;
-        }
-        TRsaPublicKeySource source{NumbersOf(key, sourceName), holder, {}};
-        if (candidates > 1)
-            source.Note = Quoted(sourceName) + " holds " + std::to_string(candidates) +
-                          " keys or certificates; the first RSA one is used: the " + holder + " in " + where;
-        return source;
+    // The first key or certificate is the one: a file is not searched for an RSA key behind another.
+    std::size_t index = 0;
+    while (!IsCertificateBlock(blocks[index].Name) && !IsKeyBlock(blocks[index].Name))
+        ++index;
+    const TPemBlock& block = blocks[index];
+    const std::string where = "PEM block " + std::to_string(index + 1) + " (" + block.Name + ")";
+    TRsaPublicKeySource source;
+    if (IsCertificateBlock(block.Name)) {
+        const TCertificate certificate = DecodeCertificate(block.Data, block.Name == "TRUSTED CERTIFICATE");
+        if (certificate == nullptr)
+            throw EKeyFormatError("The certificate in " + where + " of " + Quoted(sourceName) +
+                                  " cannot be read");
+        const EVP_PKEY* key = X509_get0_pubkey(certificate.get());
+        CheckIsRsa(key, sourceName, "a certificate");
+        source = {
+            NumbersOf(key, sourceName, RsaPublicKeyOfCertificate(certificate.get())), "certificate", {}};
+        NoteExpiry(certificate.get(), sourceName, source.Notes);
+    } else {
+        const TKey decoded = DecodeAnyKey(PemText(block), "PEM", passphrase, sourceName);
+        if (decoded == nullptr)
+            throw EKeyFormatError("The key in " + where + " of " + Quoted(sourceName) + " cannot be read");
+        CheckIsRsa(decoded.get(), sourceName, "a key");
+        const std::optional<std::string> raw = block.Name == "PUBLIC KEY" ? RsaPublicKeyOfSpki(block.Data)
+                                               : block.Name == "RSA PUBLIC KEY" ? std::optional(block.Data)
+                                                                                : std::nullopt;
+        source = {NumbersOf(decoded.get(), sourceName, raw),
+                  EndsWith(block.Name, "PRIVATE KEY") ? "private key" : "public key",
+                  {}};
     }
-    throw EKeyFormatError(firstOther);
+    if (candidates > 1)
+        source.Notes.insert(source.Notes.begin(), Quoted(sourceName) + " holds " +
+                                                      std::to_string(candidates) +
+                                                      " keys or certificates; the first is used: the " +
+                                                      source.Holder + " in " + where);
+    return source;
 }
 
 TRsaPublicKeySource ReadDer(const std::string& data, const std::string& sourceName,
@@ -232,21 +301,56 @@ TRsaPublicKeySource ReadDer(const std::string& data, const std::string& sourceNa
     const TKey key = DecodeAnyKey(data, "DER", passphrase, sourceName);
     if (key != nullptr) {
         const std::string holder = HasPrivatePart(key.get()) ? "private key" : "public key";
-        if (!IsRsa(key.get()))
-            throw EKeyFormatError(NotRsaText(sourceName, "a key", TypeName(key.get())));
-        return {NumbersOf(key.get(), sourceName), holder, {}};
+        CheckIsRsa(key.get(), sourceName, "a key");
+        // A public key in DER is a SubjectPublicKeyInfo or the RSAPublicKey itself.
+        std::optional<std::string> raw;
+        if (holder == "public key")
+            raw = RsaPublicKeyOfSpki(data).value_or(data);
+        return {NumbersOf(key.get(), sourceName, raw), holder, {}};
     }
     const TCertificate certificate = DecodeCertificate(data, false);
     if (certificate == nullptr)
         throw EKeyFormatError(Quoted(sourceName) +
                               " holds no RSA public key, private key or certificate in PEM or DER form");
     const EVP_PKEY* certificateKey = X509_get0_pubkey(certificate.get());
-    if (certificateKey == nullptr || !IsRsa(certificateKey))
-        throw EKeyFormatError(NotRsaText(sourceName, "a certificate", TypeName(certificateKey)));
-    return {NumbersOf(certificateKey, sourceName), "certificate", {}};
+    CheckIsRsa(certificateKey, sourceName, "a certificate");
+    TRsaPublicKeySource source{
+        NumbersOf(certificateKey, sourceName, RsaPublicKeyOfCertificate(certificate.get())),
+        "certificate",
+        {}};
+    NoteExpiry(certificate.get(), sourceName, source.Notes);
+    return source;
+}
+
+// A big-endian number for a message: decimal up to 64 bits, else hexadecimal.
+std::string NumberText(const std::string& bytes) {
+    const std::size_t first = std::min(bytes.find_first_not_of('\0'), bytes.size());
+    if (bytes.size() - first > 8)
+        return "0x" + BytesToHex(bytes.substr(first));
+    std::uint64_t value = 0;
+    for (std::size_t i = first; i < bytes.size(); ++i)
+        value = (value << 8) | static_cast<unsigned char>(bytes[i]);
+    return std::to_string(value);
 }
 
 } // namespace
+
+void CheckUsableRsaKey(const TRsaPublicKey& key, const std::string& what) {
+    const auto refuse = [&](const std::string& reason) {
+        throw EKeyFormatError(what + " is not a usable RSA key: " + reason);
+    };
+    const std::size_t first = key.Exponent.find_first_not_of('\0');
+    const bool exponentBelow3 =
+        first == std::string::npos ||
+        (first + 1 == key.Exponent.size() && static_cast<unsigned char>(key.Exponent.back()) < 3);
+    if (exponentBelow3 || (static_cast<unsigned char>(key.Exponent.back()) & 1) == 0)
+        refuse("its public exponent is " + NumberText(key.Exponent) + "; it must be odd and at least 3");
+    if (key.Modulus.empty() || (static_cast<unsigned char>(key.Modulus.back()) & 1) == 0)
+        refuse("its modulus is even");
+    if (RsaKeyBits(key) < MinRsaKeyBits)
+        refuse("its modulus has " + std::to_string(RsaKeyBits(key)) + " bits, fewer than " +
+               std::to_string(MinRsaKeyBits));
+}
 
 TRsaPublicKeySource ReadRsaPublicKey(const std::string& data, const std::string& sourceName,
                                      const std::optional<std::string>& passphrase) {

@@ -400,9 +400,13 @@ TEST(ZarnKeyMessages, NameTheRealProblemInOneStyle) {
         {{"show", ""}, kExitUsage, "zarnkey: file: the file name is empty"},
         {ExampleExportArgs(folder.File("a.key")), kExitStatusNotZero,
          "zarnkey: \"" + folder.File("a.key") + "\" exists; add --force to replace it"},
-        {{"pubkey", "--out", "/dev/stdout", folder.File("a.key")},
+        {{"pubkey", "--out", "/dev/stdout", ZARN_SAMPLE_KEY},
          kExitRaisedError,
          "zarnkey: cannot write file \"/dev/stdout\": it is not a regular file (a pipe)"},
+        {{"pubkey", folder.File("a.key")},
+         kExitStatusNotZero,
+         "zarnkey: the record in \"" + folder.File("a.key") +
+             "\" is not a usable RSA key: its modulus has 16 bits, fewer than 512"},
         {{"pubkey", folder.File("bad.key")},
          kExitStatusNotZero,
          "zarnkey: \"" + folder.File("bad.key") +

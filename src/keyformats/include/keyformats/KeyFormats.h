@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace zarn {
 
@@ -64,9 +65,9 @@ std::string RsaKeyFingerprint(const TRsaPublicKey& key);
 struct TRsaPublicKeySource {
     TRsaPublicKey Key;  // modulus and exponent without leading zero bytes
     std::string Holder; // what held it: "public key", "private key" or "certificate"
-    // Empty, or one sentence for standard error when the file held more than one key or certificate,
-    // naming which one was used.
-    std::string Note;
+    // Sentences for standard error: that the file held more than one key or certificate and the
+    // first was used; that the certificate's validity has ended, and when.
+    std::vector<std::string> Notes;
 };
 
 // The RSA public key in `data`, the bytes of a file, for a key record. Accepted, in PEM or DER:
@@ -74,16 +75,22 @@ struct TRsaPublicKeySource {
 // encrypted (PKCS#8, or PEM with a DEK-Info header) when `passphrase` is given; an X.509
 // certificate. In PEM, text around the blocks is ignored, blocks that hold neither a key nor a
 // certificate (parameters, CRLs) are passed over, and of several keys and certificates the first
-// RSA one is used (Note then says which). `sourceName` names the data in error texts (the file
-// name). Raises EKeyFormatError when:
+// is used (a note says so). `sourceName` names the data in error texts (the file name). Raises
+// EKeyFormatError when:
 //   - the data is empty, or holds none of the above (also a damaged PEM block);
-//   - the first key or certificate that can be read is not RSA and no RSA one follows ("not an RSA
-//     key", with the key's type);
+//   - the first key or certificate is not RSA ("not an RSA key", with the key's type), or is an
+//     RSA-PSS key, whose restriction to PSS signatures a key record cannot carry;
+//   - the key is not usable (CheckUsableRsaKey), or its numbers are not positive INTEGERs;
 //   - a key is encrypted and no `passphrase` is given (OpenSSL is never allowed to prompt), or the
 //     passphrase does not decrypt it;
 //   - the RSA key's modulus or exponent is longer than MaxRecordNumberBytes.
 TRsaPublicKeySource ReadRsaPublicKey(const std::string& data, const std::string& sourceName,
                                      const std::optional<std::string>& passphrase = std::nullopt);
+
+// Raises EKeyFormatError, naming `what` and the reason, unless `key` is a usable RSA public key: its
+// exponent odd and at least 3, its modulus odd and of at least MinRsaKeyBits bits.
+constexpr std::int32_t MinRsaKeyBits = 512;
+void CheckUsableRsaKey(const TRsaPublicKey& key, const std::string& what);
 
 // ---- Private keys ----
 
