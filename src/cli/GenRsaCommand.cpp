@@ -150,10 +150,13 @@ bool TargetCanBeWritten(const std::string& fileName, bool replace, std::ostream&
 
 // ---- the files ----
 
-void WritePrivateKey(const TConsoleHost& host, const TGenRsaOptions& options,
+// The private key from the generation's own numbers: its primes come with the result, checked
+// against n, e and d before anything is written.
+void WritePrivateKey(const TConsoleHost& host, const TKeyGenResult& result, const TGenRsaOptions& options,
                      const std::optional<std::string>& passphrase) {
-    const TRsaPrivateKey key = CompleteRsaPrivateKey(HexToBytes(host.Modulus), HexToBytes(host.Exponent),
-                                                     HexToBytes(host.PrivateExponent));
+    const TRsaPrivateKey key = RsaPrivateKeyFromPrimes(
+        HexToBytes(host.Modulus), HexToBytes(host.Exponent), HexToBytes(host.PrivateExponent),
+        HexToBytes(result.PrimePHex), HexToBytes(result.PrimeQHex));
     TWriteOptions write;
     write.MayReplace = options.Replace;
     write.Mode = S_IRUSR | S_IWUSR;
@@ -297,7 +300,7 @@ int RunGenRsa(const TGenRsaOptions& options, std::ostream& out, std::ostream& er
     TWrittenFiles written;
     if (result.Outcome == kgValid && !options.PrivateOut.empty()) {
         try {
-            WritePrivateKey(host, options, passphrase);
+            WritePrivateKey(host, result, options, passphrase);
         } catch (const EFileExists&) {
             return ReportFileExists(err, options.PrivateOut, "it appeared during the generation");
         }

@@ -89,9 +89,14 @@ void Totient(const TBigInt& p, const TBigInt& q, TBigInt& phi) {
     BigIntMultiply(pMinus1, qMinus1, phi);
 }
 
-// One complete run: the primes, n, phi, e and d, shown through the host. Returns the modulus text.
-// Every big integer of the run is a local of this function and released when it returns.
-std::string RunOnce(std::int32_t L, TKeyGenHost& Host, TCandidateSource& Candidates) {
+// What a run leaves for its caller: the modulus and the primes, as hex texts.
+struct TRunTexts {
+    std::string Modulus, P, Q;
+};
+
+// One complete run: the primes, n, phi, e and d, shown through the host. Every big integer of the run
+// is a local of this function and released when it returns.
+TRunTexts RunOnce(std::int32_t L, TKeyGenHost& Host, TCandidateSource& Candidates) {
     // The primes' targets in bytes; 64-bit, so that 8 times them cannot overflow.
     const std::int64_t tp = L / 2;
     const std::int64_t tq = L / 2 - 1;
@@ -117,7 +122,7 @@ std::string RunOnce(std::int32_t L, TKeyGenHost& Host, TCandidateSource& Candida
 
     const std::string modulusHex = HexText(n);
     Host.ShowRunResult(HexText(e), modulusHex, HexText(d));
-    return modulusHex;
+    return {modulusHex, HexText(p), HexText(q)};
 }
 
 // n has exactly 8 L bits: L bytes, the top bit of the first one set.
@@ -132,20 +137,22 @@ TKeyGenResult GenerateRsaKeyPair(std::int32_t L, TKeyGenHost& Host, TCandidateSo
     SeedRandomFromClock();
     std::int32_t r = 0;
     std::string previousModulus;
+    TRunTexts last;
     bool valid = false;
     for (;;) {
         Host.SetStatusText("running, please wait ");
         ++r;
         Host.SetRunsText(RunsText(r, previousModulus));
         Host.RepaintNow();
-        previousModulus = RunOnce(L, Host, Candidates);
+        last = RunOnce(L, Host, Candidates);
+        previousModulus = last.Modulus;
         valid = IsValidModulus(previousModulus, L);
         if (valid || r >= MaxRuns || Host.IsStopRequested())
             break;
     }
     if (Host.IsStopRequested())
-        return {kgStopped, r};
-    return {valid ? kgValid : kgMaxRunsReached, r};
+        return {kgStopped, r, last.P, last.Q};
+    return {valid ? kgValid : kgMaxRunsReached, r, last.P, last.Q};
 }
 
 TKeyGenResult GenerateRsaKeyPair(std::int32_t L, TKeyGenHost& Host) {

@@ -229,6 +229,11 @@ TComparedGeneration GenerateAndCompare(std::int32_t L, std::uint64_t seed, TStop
     EXPECT_EQ(host.Log, compared.Oracle.Log);
     EXPECT_EQ(compared.Result.Outcome, compared.Oracle.Outcome);
     EXPECT_EQ(compared.Result.Runs, compared.Oracle.R);
+    // The result carries the last run's primes, the replay's.
+    if (!compared.Oracle.Runs.empty()) {
+        EXPECT_EQ(test::MpzFromHex(compared.Result.PrimePHex), compared.Oracle.Runs.back().P);
+        EXPECT_EQ(test::MpzFromHex(compared.Result.PrimeQHex), compared.Oracle.Runs.back().Q);
+    }
     EXPECT_EQ(ours.Bounds, (std::set<std::uint32_t>{9, 255}));
     return compared;
 }

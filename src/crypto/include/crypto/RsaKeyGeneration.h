@@ -46,10 +46,12 @@ public:
     virtual bool IsStopRequested() = 0;
 };
 
-// How a generation ended and how many runs it made (1 .. MaxRuns).
+// How a generation ended, how many runs it made (1 .. MaxRuns), and the last run's primes as hex
+// texts like the host's (n = p q), for a caller that writes the private key with its CRT values.
 struct TKeyGenResult {
     TKeyGenOutcome Outcome = kgMaxRunsReached;
     std::int32_t Runs = 0;
+    std::string PrimePHex, PrimeQHex;
 };
 
 // Generates a key pair of L bytes (L >= 1; less raises EAssertionFailed), taking the digits and bytes
