@@ -6,6 +6,7 @@
 #include "cli/KeyRecordJson.h"
 #include "cli/RecordFiles.h"
 #include "encoding/UTHHexUtilities.h"
+#include "keyformats/InputFiles.h"
 #include "platform/Conversions.h"
 #include "platform/Files.h"
 #include "platform/TextEncoding.h"
@@ -32,19 +33,12 @@ struct TExportOptions {
     std::optional<std::string> ModulusLength, ExponentLength, Modulus, Exponent;
 };
 
-// Raises EInOutError with the system's reason when the file cannot be opened or is a folder.
+// The JSON object of `fileName`, which may also be a pipe; read through the input files' opener, so
+// a FIFO without a writer or a file larger than MaxInputFileBytes ends with the reason.
 nlohmann::json ReadJsonFile(const std::string& fileName) {
-    const std::string cannotOpen = "Cannot open file \"" + fileName + "\"";
-    if (DirectoryExists(fileName))
-        throw EInOutError(cannotOpen + ": " + std::strerror(EISDIR));
-    errno = 0;
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in) {
-        const int error = errno;
-        throw EInOutError(error != 0 ? cannotOpen + ": " + std::strerror(error) : cannotOpen);
-    }
+    const std::string text = ReadInputFile(fileName, MaxInputFileBytes, true);
     try {
-        return nlohmann::json::parse(in);
+        return nlohmann::json::parse(text);
     } catch (const nlohmann::json::exception& error) {
         throw Exception("\"" + fileName + "\" is not a JSON text: " + error.what());
     }

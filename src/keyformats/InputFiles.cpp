@@ -8,8 +8,8 @@
 
 namespace zarn {
 
-std::string ReadInputFile(const std::string& fileName, std::size_t maxBytes) {
-    TReadableFile file(fileName);
+std::string ReadInputFile(const std::string& fileName, std::size_t maxBytes, bool allowPipe) {
+    TReadableFile file(fileName, allowPipe);
     const std::string tooLarge = "larger than " + std::to_string(maxBytes) + " bytes";
     if (static_cast<std::size_t>(file.Info().st_size) > maxBytes)
         RaiseInOutError("Cannot read file", fileName, tooLarge);

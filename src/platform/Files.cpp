@@ -1,8 +1,13 @@
 #include "platform/Files.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <cstdint>
 #include <unistd.h>
 
 namespace zarn {
@@ -58,8 +63,7 @@ int OpenFileForReading(const std::string& fileName, bool allowFifo) {
     if (stat(fileName.c_str(), &info) != 0)
         RaiseInOutError("Cannot open file", fileName, errno);
     CheckReadableKind(info, fileName, allowFifo);
-    const int blocking = S_ISFIFO(info.st_mode) ? 0 : O_NONBLOCK;
-    const int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | blocking);
+    const int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         RaiseInOutError("Cannot open file", fileName, errno);
     try {
@@ -73,8 +77,9 @@ int OpenFileForReading(const std::string& fileName, bool allowFifo) {
     return fd;
 }
 
-TReadableFile::TReadableFile(const std::string& fileName, bool allowFifo)
-    : m_fileName(fileName), m_fd(OpenFileForReading(fileName, allowFifo)) {
+TReadableFile::TReadableFile(const std::string& fileName, bool allowFifo,
+                             std::chrono::milliseconds pipeWaitTime)
+    : m_fileName(fileName), m_fd(OpenFileForReading(fileName, allowFifo)), m_pipeWaitTime(pipeWaitTime) {
     if (fstat(m_fd, &m_info) != 0) {
         const int error = errno;
         close(m_fd);
@@ -86,12 +91,39 @@ TReadableFile::~TReadableFile() {
     close(m_fd);
 }
 
+// The wait time in seconds, as "30" or "0.2".
+std::string TReadableFile::WaitText() const {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", static_cast<double>(m_pipeWaitTime.count()) / 1000);
+    return text;
+}
+
+// A FIFO without a writer reports nothing until one has written or closed; the wait ends there.
+void TReadableFile::WaitForData() {
+    const auto end = std::chrono::steady_clock::now() + m_pipeWaitTime;
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        pollfd ready{m_fd, POLLIN, 0};
+        const int result = poll(&ready, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
+        if (result > 0)
+            return;
+        if (result == 0)
+            RaiseInOutError("Cannot read file", m_fileName,
+                            "no data came through the pipe within " + WaitText() + " seconds");
+        if (errno != EINTR)
+            RaiseInOutError("Cannot read file", m_fileName, errno);
+    }
+}
+
 std::size_t TReadableFile::Read(void* buffer, std::size_t size) {
     for (;;) {
+        if (S_ISFIFO(m_info.st_mode))
+            WaitForData();
         const ssize_t count = read(m_fd, buffer, size);
         if (count >= 0)
             return static_cast<std::size_t>(count);
-        if (errno != EINTR)
+        if (errno != EINTR && errno != EAGAIN)
             RaiseInOutError("Cannot read file", m_fileName, errno);
     }
 }

@@ -11,9 +11,11 @@
 #include <openssl/sha.h>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <filesystem>
 #include <sstream>
 #include <sys/stat.h>
+#include <thread>
 
 namespace zarn {
 namespace {
@@ -442,6 +444,38 @@ TEST(ZarnKeyMessages, HelpFitsEightyColumnsAndEndsWithItsOwnStatuses) {
         EXPECT_EQ(help.find('\n', help.find(".\n", statuses)), help.size() - 1)
             << "the statuses end the help";
     }
+}
+
+} // namespace
+} // namespace zarn
+
+namespace zarn {
+namespace {
+
+// --from-json reads through the input files' opener: a pipe is read as its data comes, and a file
+// larger than the limit is refused before it fills the memory.
+TEST(ZarnKeyExport, JsonFromAPipeAndNoLargerThanTheLimit) {
+    TTemporaryFolder folder;
+    const TRun shown = RunZarnKeyWith({"show", "--json", ZARN_SAMPLE_KEY});
+    ASSERT_EQ(shown.Exit, 0);
+    const std::string fifo = folder.File("record.json");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([&] {
+        const int fd = open(fifo.c_str(), O_WRONLY);
+        EXPECT_EQ(write(fd, shown.Out.data(), shown.Out.size()), static_cast<ssize_t>(shown.Out.size()));
+        close(fd);
+    });
+    const TRun fromPipe = RunZarnKeyWith({"export", "--out", folder.File("out.key"), "--from-json", fifo});
+    writer.join();
+    EXPECT_EQ(fromPipe.Exit, 0) << fromPipe.Err;
+    EXPECT_EQ(RunZarnKeyWith({"show", "--json", folder.File("out.key")}).Out.find("\"status\": 0"), 4u);
+
+    WriteFile(folder.File("big.json"), std::string(16 * 1024 * 1024 + 1, ' '));
+    const TRun big =
+        RunZarnKeyWith({"export", "--out", folder.File("big.key"), "--from-json", folder.File("big.json")});
+    EXPECT_EQ(big.Exit, kExitRaisedError);
+    EXPECT_EQ(big.Err,
+              "zarnkey: cannot read file \"" + folder.File("big.json") + "\": larger than 16777216 bytes\n");
 }
 
 } // namespace

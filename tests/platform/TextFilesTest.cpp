@@ -6,12 +6,16 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -338,6 +342,55 @@ TEST(TextFiles, WriteOverAFolderFails) {
     TTemporaryFolder folder;
     EXPECT_THROW(WriteTextFileLine(folder.Path(), "X"), EInOutError);
     EXPECT_THROW(WriteTextFileLine(folder.File("no/such/folder.key"), "X"), EInOutError);
+}
+
+} // namespace
+} // namespace zarn
+
+namespace zarn {
+namespace {
+
+// A pipe is read as its data comes and never waits for ever: the open returns at once, and a read
+// ends with the reason when nothing comes within the wait time.
+TEST(TextFiles, PipesAreWaitedForABoundedTime) {
+    using namespace std::chrono_literals;
+    test::TTemporaryFolder folder;
+    const std::string fifo = folder.File("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        const char* Name;
+        std::function<void()> Writer; // run on its own thread once the reader has opened the FIFO
+        std::string Expected;         // what is read, or the error's end
+    } cases[] = {
+        {"no writer", [] {}, "no data came through the pipe within 0.2 seconds"},
+        {"data after a while",
+         [&] {
+             std::this_thread::sleep_for(50ms);
+             const int fd = open(fifo.c_str(), O_WRONLY);
+             EXPECT_EQ(write(fd, "late", 4), 4);
+             close(fd);
+         },
+         "late"},
+        {"a writer that closes at once", [&] { close(open(fifo.c_str(), O_WRONLY)); }, ""},
+    };
+    char buffer[16];
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TReadableFile file(fifo, true, 200ms); // with no writer yet: an open that blocked would hang here
+        std::thread writer(c.Writer);
+        std::string got;
+        try {
+            for (std::size_t count; (count = file.Read(buffer, sizeof buffer)) > 0;)
+                got.append(buffer, count);
+        } catch (const EInOutError& error) {
+            got = error.Message();
+        }
+        writer.join();
+        EXPECT_TRUE(got.size() >= c.Expected.size() &&
+                    got.compare(got.size() - c.Expected.size(), std::string::npos, c.Expected) == 0)
+            << got;
+    }
+    EXPECT_THROW(TReadableFile(fifo, false), EInOutError) << "a FIFO only where allowed";
 }
 
 } // namespace

@@ -30,22 +30,25 @@ constexpr std::size_t MaxInputFileBytes = 16 * 1024 * 1024;
 // The longest passphrase, in bytes, that ReadPassphraseFile accepts.
 constexpr std::size_t MaxPassphraseBytes = 1023;
 
-// The whole content of the regular file `fileName`, as bytes. Raises EInOutError when it cannot be
-// opened or read, is not a regular file ("it is not a regular file"; a folder gives the system's "Is a
-// directory"), or is larger than `maxBytes`.
-std::string ReadInputFile(const std::string& fileName, std::size_t maxBytes = MaxInputFileBytes);
+// The whole content of the regular file `fileName` (or of a pipe, where `allowPipe`), as bytes.
+// Raises EInOutError when it cannot be opened or read, is not a regular file ("it is not a regular
+// file"; a folder gives the system's "Is a directory"), is larger than `maxBytes`, or is a pipe
+// that gives no data within kPipeWaitTime.
+std::string ReadInputFile(const std::string& fileName, std::size_t maxBytes = MaxInputFileBytes,
+                          bool allowPipe = false);
 
 struct TPassphrase {
     std::string Text;              // the first line, without its LF or CR LF
     bool ReadableByOthers = false; // a regular file whose mode lets its group or others read it
 };
 
-// The first line of `fileName` as a passphrase: the bytes up to the first LF (or the end of the
-// file), the passphrase OpenSSL's "-passin file:" reads from the same file. A line holding a CR
-// (also a CR LF line end) or a NUL byte raises EPassphraseFileError: OpenSSL would keep the CR, or
-// end at the NUL, and read another passphrase. `fileName` may be a regular file or a pipe; anything else
-// raises EInOutError like ReadInputFile. An empty first line, or one longer than MaxPassphraseBytes,
-// raises EPassphraseFileError. What follows the first line is never used.
+// The first line of `fileName` as a passphrase (a regular file or a pipe, waited for at most
+// kPipeWaitTime): the bytes up to the first LF (or the end of the file), the passphrase OpenSSL's "-passin
+// file:" reads from the same file. A line holding a CR (also a CR LF line end) or a NUL byte raises
+// EPassphraseFileError: OpenSSL would keep the CR, or end at the NUL, and read another passphrase. `fileName`
+// may be a regular file or a pipe; anything else raises EInOutError like ReadInputFile. An empty first line,
+// or one longer than MaxPassphraseBytes, raises EPassphraseFileError. What follows the first line is never
+// used.
 TPassphrase ReadPassphraseFile(const std::string& fileName);
 
 } // namespace zarn

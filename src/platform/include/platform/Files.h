@@ -7,6 +7,7 @@
 
 #include "platform/Errors.h"
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <sys/stat.h>
@@ -39,13 +40,18 @@ bool PathIsMissing(const std::string& fileName);
 // that opening has no effect on a device and never waits on a FIFO, and the open file is checked
 // again in case the name changed in between. A folder raises EInOutError with "Is a directory",
 // another kind of file with "it is not a regular file", any other failure with the system's reason.
-// An allowed FIFO is opened blocking, so that reading it waits for its writer.
+// Every file is opened without blocking, so that opening a FIFO that has no writer returns at once.
 int OpenFileForReading(const std::string& fileName, bool allowFifo = false);
 
-// A file opened with OpenFileForReading, closed on destruction.
+// How long a read of a pipe waits for data (or for its writer to close) by default.
+constexpr std::chrono::milliseconds kPipeWaitTime{30000};
+
+// A file opened with OpenFileForReading, closed on destruction. A FIFO or pipe (where allowed) is
+// read as its data comes, each read waiting at most `pipeWaitTime`.
 class TReadableFile {
 public:
-    explicit TReadableFile(const std::string& fileName, bool allowFifo = false);
+    explicit TReadableFile(const std::string& fileName, bool allowFifo = false,
+                           std::chrono::milliseconds pipeWaitTime = kPipeWaitTime);
     ~TReadableFile();
     TReadableFile(const TReadableFile&) = delete;
     TReadableFile& operator=(const TReadableFile&) = delete;
@@ -54,13 +60,18 @@ public:
     const struct stat& Info() const { return m_info; }
 
     // Reads up to `size` bytes into `buffer`; 0 at the end of the file. A read that a signal
-    // interrupts is retried; a failure raises EInOutError ("Cannot read file").
+    // interrupts is retried; a failure raises EInOutError ("Cannot read file"), also a pipe that
+    // gives no data and is not closed within the wait time.
     std::size_t Read(void* buffer, std::size_t size);
 
 private:
+    void WaitForData();
+    std::string WaitText() const;
+
     std::string m_fileName;
     int m_fd = -1;
     struct stat m_info {};
+    std::chrono::milliseconds m_pipeWaitTime;
 };
 
 } // namespace zarn
