@@ -121,24 +121,9 @@ CLI::Validator ExpDateValidator() {
         "MMYY");
 }
 
-// The path `fileName` stands for: the folder's real path and the last name, so that two spellings
-// of one target compare equal whether or not the file exists.
-std::string CanonicalTarget(const std::string& fileName) {
-    char resolved[PATH_MAX];
-    if (realpath(fileName.c_str(), resolved) != nullptr)
-        return resolved;
-    const std::string folder = ExtractFileDir(fileName);
-    const std::string name = fileName.substr(folder.empty() ? 0 : fileName.find_last_of('/') + 1);
-    if (realpath(folder.empty() ? "." : folder.c_str(), resolved) == nullptr)
-        return fileName;
-    return std::string(resolved) + "/" + name;
-}
-
 // Raises when `fileName` cannot be written as asked; returns false, with the text on `err`, when it
 // exists and may not be replaced.
-bool TargetCanBeWritten(const std::string& fileName, bool replace, std::ostream& err) {
-    TWriteOptions write;
-    write.MayReplace = replace;
+bool TargetCanBeWritten(const std::string& fileName, const TWriteOptions& write, std::ostream& err) {
     try {
         CheckFileCanBeWritten(fileName, write);
     } catch (const EFileExists&) {
@@ -150,6 +135,15 @@ bool TargetCanBeWritten(const std::string& fileName, bool replace, std::ostream&
 
 // ---- the files ----
 
+// How the private key is written: mode 0600, the writer's own file, never over another user's.
+TWriteOptions PrivateKeyWrite(const TGenRsaOptions& options) {
+    TWriteOptions write;
+    write.MayReplace = options.Replace;
+    write.Mode = S_IRUSR | S_IWUSR;
+    write.OwnedByWriter = true;
+    return write;
+}
+
 // The private key from the generation's own numbers: its primes come with the result, checked
 // against n, e and d before anything is written.
 void WritePrivateKey(const TConsoleHost& host, const TKeyGenResult& result, const TGenRsaOptions& options,
@@ -157,10 +151,8 @@ void WritePrivateKey(const TConsoleHost& host, const TKeyGenResult& result, cons
     const TRsaPrivateKey key = RsaPrivateKeyFromPrimes(
         HexToBytes(host.Modulus), HexToBytes(host.Exponent), HexToBytes(host.PrivateExponent),
         HexToBytes(result.PrimePHex), HexToBytes(result.PrimeQHex));
-    TWriteOptions write;
-    write.MayReplace = options.Replace;
-    write.Mode = S_IRUSR | S_IWUSR;
-    WriteFileAtomically(options.PrivateOut, EncodeRsaPrivateKeyPem(key, passphrase), write);
+    WriteFileAtomically(options.PrivateOut, EncodeRsaPrivateKeyPem(key, passphrase),
+                        PrivateKeyWrite(options));
 }
 
 // Writes the record; returns the exit status, with the reason on `err` when it is not 0.
@@ -268,14 +260,17 @@ private:
 int RunGenRsa(const TGenRsaOptions& options, std::ostream& out, std::ostream& err) {
     // Everything that can refuse the pair is checked before any key is generated.
     const std::optional<std::string> passphrase = ReadPassphraseOption(options.PassphraseFile, err);
-    if (!options.RecordOut.empty() &&
-        CanonicalTarget(options.RecordOut) == CanonicalTarget(options.PrivateOut)) {
+    // One file under two names (links, bind mounts) is found by its device and inode.
+    if (!options.RecordOut.empty() && SameFile(options.RecordOut, options.PrivateOut)) {
         PrintError(err, "--record-out and --private-out name the same file");
         return kExitUsage;
     }
-    for (const std::string* target : {&options.PrivateOut, &options.RecordOut})
-        if (!target->empty() && !TargetCanBeWritten(*target, options.Replace, err))
-            return kExitStatusNotZero;
+    TWriteOptions record;
+    record.MayReplace = options.Replace;
+    if (!options.PrivateOut.empty() && !TargetCanBeWritten(options.PrivateOut, PrivateKeyWrite(options), err))
+        return kExitStatusNotZero;
+    if (!options.RecordOut.empty() && !TargetCanBeWritten(options.RecordOut, record, err))
+        return kExitStatusNotZero;
 
     const bool terminal = &err == &std::cerr && isatty(STDERR_FILENO) != 0;
     TConsoleHost host(err, terminal);
@@ -308,6 +303,14 @@ int RunGenRsa(const TGenRsaOptions& options, std::ostream& out, std::ostream& er
         if (!options.RecordOut.empty()) {
             const std::string kept = "the private key is in " + Quoted(options.PrivateOut) +
                                      "; `zarnkey export --from-key` makes the record from it";
+            // The record never replaces the private key just written, whatever name reaches it now.
+            if (SameFile(options.RecordOut, options.PrivateOut)) {
+                PrintError(err, Quoted(options.RecordOut) +
+                                    " is now the private key's file; the record is not written "
+                                    "over it. " +
+                                    kept);
+                return kExitStatusNotZero;
+            }
             int exitStatus = kExitRaisedError;
             try {
                 exitStatus = WriteRecord(host, options, err);

@@ -19,12 +19,30 @@ namespace {
 TWriteMethod g_writeMethod = TWriteMethod::wmAutomatic;
 std::function<void()> g_beforeFinalStep;
 
+// The folder that holds `fileName`, as stat gives it; false when it cannot be checked.
+bool FolderOf(const std::string& fileName, struct stat& folder) {
+    const std::string name = ExtractFileDir(fileName);
+    return stat(name.empty() ? "." : name.c_str(), &folder) == 0;
+}
+
+bool IsStickyAndWorldWritable(const struct stat& folder) {
+    return (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+}
+
 // The file that a write to `fileName` must replace: the final target of a symbolic link, else the
-// name itself.
+// name itself. A link in a sticky world-writable folder is followed only when it belongs to the
+// writer or to the folder's owner, as the kernel's protected_symlinks has open do: another user's
+// link there could point the write anywhere.
 std::string ResolveWriteTarget(const std::string& fileName) {
     struct stat info {};
     if (lstat(fileName.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
         return fileName;
+    struct stat folder {};
+    if (FolderOf(fileName, folder) && IsStickyAndWorldWritable(folder) && info.st_uid != geteuid() &&
+        info.st_uid != folder.st_uid)
+        RaiseInOutError("Cannot write file", fileName,
+                        "it is another user's symbolic link in a sticky folder that everyone may write to, "
+                        "and is not followed");
     char resolved[PATH_MAX];
     if (realpath(fileName.c_str(), resolved) == nullptr) {
         // A link to something that has no path, such as /dev/stdout on a pipe: what it names is
@@ -37,6 +55,21 @@ std::string ResolveWriteTarget(const std::string& fileName) {
         RaiseInOutError("Cannot resolve the link", fileName, error);
     }
     return resolved;
+}
+
+// In a sticky folder only the file's owner, the folder's owner or root may replace a file, and in
+// one that everyone may write to not even those may replace another user's file unless it is the
+// folder owner's (the kernel's protected_regular has open refuse that; a rename does not).
+void CheckStickyFolder(const struct stat& existing, const std::string& target, const std::string& fileName) {
+    struct stat folder {};
+    if (existing.st_uid == geteuid() || !FolderOf(target, folder) || (folder.st_mode & S_ISVTX) == 0)
+        return;
+    if (geteuid() != 0 && folder.st_uid != geteuid())
+        RaiseInOutError("Cannot replace file", fileName,
+                        "it belongs to another user in a sticky folder, where only its owner may replace it");
+    if (IsStickyAndWorldWritable(folder) && existing.st_uid != folder.st_uid)
+        RaiseInOutError("Cannot replace file", fileName,
+                        "it belongs to another user in a sticky folder that everyone may write to");
 }
 
 // The target as it stands, when it exists and may be replaced; nothing when it does not exist.
@@ -58,6 +91,11 @@ std::optional<struct stat> CheckTarget(const std::string& target, const std::str
     if (info.st_nlink > 1)
         throw EInOutError("Cannot replace file \"" + fileName + "\": it has " +
                           std::to_string(info.st_nlink) + " hard links, and replacing it would split them");
+    if (options.OwnedByWriter && info.st_uid != geteuid())
+        RaiseInOutError("Cannot replace file", fileName,
+                        "it belongs to another user (uid " + std::to_string(info.st_uid) +
+                            "), and this file would hold a private key");
+    CheckStickyFolder(info, target, fileName);
     return info;
 }
 
@@ -87,8 +125,10 @@ void WriteFileAtomically(const std::string& fileName, const std::string& content
     temporary.Write(content);
     // Checked again, right before the final step: the target may have changed during the write.
     const std::optional<struct stat> existing = CheckTarget(target, fileName, options);
-    if (existing)
+    if (existing && !options.OwnedByWriter)
         temporary.TakeOwnerAndModeOf(*existing, options.Mode);
+    else if (existing)
+        temporary.SetMode(*options.Mode);
     else
         temporary.SetMode(options.Mode ? *options.Mode : (0666 & ~CurrentUmask()));
     if (g_beforeFinalStep)

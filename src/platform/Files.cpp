@@ -51,6 +51,21 @@ bool DirectoryExists(const std::string& folderName) {
     return !folderName.empty() && stat(folderName.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat infoA {
+    }, infoB{};
+    const bool hasA = stat(a.c_str(), &infoA) == 0, hasB = stat(b.c_str(), &infoB) == 0;
+    if (hasA && hasB)
+        return infoA.st_dev == infoB.st_dev && infoA.st_ino == infoB.st_ino;
+    if (hasA != hasB)
+        return false;
+    const auto lastName = [](const std::string& path) { return path.substr(path.find_last_of('/') + 1); };
+    const std::string folderA = ExtractFileDir(a), folderB = ExtractFileDir(b);
+    return lastName(a) == lastName(b) && stat(folderA.empty() ? "." : folderA.c_str(), &infoA) == 0 &&
+           stat(folderB.empty() ? "." : folderB.c_str(), &infoB) == 0 && infoA.st_dev == infoB.st_dev &&
+           infoA.st_ino == infoB.st_ino;
+}
+
 bool PathIsMissing(const std::string& fileName) {
     struct stat info {};
     if (stat(fileName.c_str(), &info) == 0)

@@ -536,3 +536,124 @@ TEST_F(KeyFormatCommands, PubKeyWritesNoDerToATerminal) {
 
 } // namespace
 } // namespace zarn
+
+namespace zarn {
+namespace {
+
+// Where a private key may be written, as root and as an ordinary user (nobody): one table of targets
+// and outcomes. Every refusal comes before any key is generated, and leaves the target as it was.
+TEST(GenRsaTargets, APrivateKeyIsNeverLostNorAnotherUsersFile) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "the folders and files of other users need root to set up";
+    TTemporaryFolder folder;
+    const std::string f = folder.Path();
+    chmod(f.c_str(), 0755);
+    const uid_t nobody = 65534;
+    const auto file = [&](const std::string& name, uid_t owner, mode_t mode) {
+        WriteFile(folder.File(name), "old " + name);
+        EXPECT_EQ(chown(folder.File(name).c_str(), owner, owner), 0);
+        chmod(folder.File(name).c_str(), mode);
+    };
+    // A sticky folder everyone may write to, as /tmp is.
+    ASSERT_EQ(mkdir(folder.File("shared").c_str(), 01777), 0);
+    chmod(folder.File("shared").c_str(), 01777);
+    file("shared/theirs.pem", nobody, 0644);
+    file("mine.txt", 0, 0600);
+    ASSERT_EQ(symlink(folder.File("mine.txt").c_str(), folder.File("shared/link.pem").c_str()), 0);
+    ASSERT_EQ(lchown(folder.File("shared/link.pem").c_str(), nobody, nobody), 0);
+    file("theirs.pem", nobody, 0600);
+    file("shared/roots.txt", 0, 0644);
+    file("pair.pem", 0, 0600);
+    ASSERT_EQ(link(folder.File("pair.pem").c_str(), folder.File("pair-too.txt").c_str()), 0);
+
+    const std::vector<std::string> record = {"--owner-id", "1234567890", "--index",
+                                             "5",          "--exp-date", "1229"};
+    struct TRow {
+        const char* Name;
+        bool AsNobody;
+        std::vector<std::string> Args;
+        int Exit;
+        const char* Text;      // in standard error
+        std::string Unchanged; // a file that must keep its old content ("" for none)
+    };
+    const TRow rows[] = {
+        {"one file under two names", false,
+         std::vector<std::string>{"--private-out", folder.File("pair.pem"), "--record-out",
+                                  folder.File("pair-too.txt")} +
+             record,
+         kExitUsage, "--record-out and --private-out name the same file", "pair.pem"},
+        {"another user's file in a shared sticky folder",
+         false,
+         {"--private-out", folder.File("shared/theirs.pem")},
+         kExitRaisedError,
+         "it belongs to another user",
+         "shared/theirs.pem"},
+        {"another user's link in a shared sticky folder",
+         false,
+         {"--private-out", folder.File("shared/link.pem")},
+         kExitRaisedError,
+         "another user's symbolic link in a sticky folder",
+         "mine.txt"},
+        {"another user's file elsewhere",
+         false,
+         {"--private-out", folder.File("theirs.pem")},
+         kExitRaisedError,
+         "it belongs to another user (uid 65534), and this file would hold a private key",
+         "theirs.pem"},
+        {"root's file in a shared sticky folder, as nobody", true,
+         std::vector<std::string>{"--private-out", folder.File("shared/new.pem"), "--record-out",
+                                  folder.File("shared/roots.txt")} +
+             record,
+         kExitRaisedError, "sticky folder, where only its owner may replace it", "shared/roots.txt"},
+        {"root's file, as nobody",
+         true,
+         {"--private-out", folder.File("shared/roots.txt")},
+         kExitRaisedError,
+         "it belongs to another user (uid 0)",
+         "shared/roots.txt"},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Name);
+        const std::vector<std::string> args =
+            std::vector<std::string>{"genrsa", "--bytes", "64", "--force"} + row.Args;
+        TRun run;
+        if (row.AsNobody) {
+            const int exit = test::RunUnprivileged([&] {
+                const TRun inner = test::RunZarnKeyWith(args);
+                return inner.Exit == row.Exit && inner.Err.find(row.Text) != std::string::npos &&
+                               inner.Err.find("Runs: 1") == std::string::npos
+                           ? 0
+                           : 1;
+            });
+            EXPECT_EQ(exit, 0);
+        } else {
+            run = RunProgram(args);
+            EXPECT_EQ(run.Exit, row.Exit) << run.Err;
+            EXPECT_NE(run.Err.find(row.Text), std::string::npos) << run.Err;
+            EXPECT_EQ(run.Err.find("Runs: 1"), std::string::npos) << "refused after generating";
+        }
+        EXPECT_EQ(ReadFile(folder.File(row.Unchanged)), "old " + row.Unchanged);
+    }
+
+    // Root's own file is replaced by a key that stays root's, mode 0600, also from 0644.
+    file("own.pem", 0, 0644);
+    EXPECT_EQ(
+        RunProgram({"genrsa", "--bytes", "64", "--force", "--private-out", folder.File("own.pem")}).Exit,
+        kExitSuccess);
+    struct stat info {};
+    ASSERT_EQ(stat(folder.File("own.pem").c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 0u);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    // A key record (no private key) may still replace another user's file, which keeps its owner.
+    file("their-record.txt", nobody, 0644);
+    WriteFile(folder.File("record.json"), RunProgram({"show", "--json", ZARN_SAMPLE_KEY}).Out);
+    EXPECT_EQ(RunProgram({"export", "--force", "--out", folder.File("their-record.txt"), "--from-json",
+                          folder.File("record.json")})
+                  .Exit,
+              kExitSuccess);
+    ASSERT_EQ(stat(folder.File("their-record.txt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, nobody);
+}
+
+} // namespace
+} // namespace zarn

@@ -22,6 +22,9 @@ struct TWriteOptions {
     // The new file's permission bits. Unset: a replaced file's bits, or 0666 less the umask for a
     // new file.
     std::optional<mode_t> Mode;
+    // For a file only its writer may read (a private key; Mode must be set): it stays the writer's,
+    // also when it replaces a file, and a file of another user is never replaced.
+    bool OwnedByWriter = false;
 };
 
 // Writes `content` as it is to `fileName`, all or nothing:
@@ -36,7 +39,13 @@ struct TWriteOptions {
 //   the old file as it was and no temporary file behind.
 // - A replaced file keeps its owner and group where the process may set them (root always may;
 //   otherwise the new file is the writer's, with the old group where the writer belongs to it),
-//   and its permission bits unless `options.Mode` sets them.
+//   and its permission bits unless `options.Mode` sets them; with OwnedByWriter it is the
+//   writer's, and another user's file is refused.
+// - In a sticky folder another user's file is refused where the rename would fail or where the
+//   kernel's protected_regular would refuse an open (a folder everyone may write to, a file that is
+//   not the folder owner's); a symbolic link there is followed only when it is the writer's or the
+//   folder owner's (protected_symlinks). These refusals come before anything is written, and
+//   CheckFileCanBeWritten makes them too.
 // - With MayReplace false the final step itself refuses a file that exists (renameat2 with
 //   RENAME_NOREPLACE, or a hard link, or an exclusive create where the file system has neither),
 //   so of two such writes to one new name exactly one succeeds; the other raises EFileExists.

@@ -35,6 +35,11 @@ bool DirectoryExists(const std::string& folderName);
 // of symbolic links) is not missing: opening it raises EInOutError with the reason.
 bool PathIsMissing(const std::string& fileName);
 
+// True when `a` and `b` name one file: the same device and inode where both exist (links
+// followed), else the same folder (by device and inode) and the same last name. Spellings of a path
+// (links, bind mounts, "..", a working folder deeper than PATH_MAX) do not matter.
+bool SameFile(const std::string& a, const std::string& b);
+
 // Opens `fileName` for reading and returns its descriptor (close-on-exec), which the caller closes.
 // Anything but a regular file (or a FIFO, where `allowFifo`) is refused before it is opened, so
 // that opening has no effect on a device and never waits on a FIFO, and the open file is checked
