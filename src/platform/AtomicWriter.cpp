@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -99,10 +100,19 @@ std::optional<struct stat> CheckTarget(const std::string& target, const std::str
     return info;
 }
 
+// The process's umask, read without changing it (umask(2) can only set it, for the whole process
+// at once); 022 where /proc does not say.
 mode_t CurrentUmask() {
-    const mode_t mask = umask(0);
-    umask(mask);
-    return mask;
+    std::FILE* status = std::fopen("/proc/self/status", "re");
+    unsigned mask = 022;
+    if (status != nullptr) {
+        char line[256];
+        while (std::fgets(line, sizeof line, status) != nullptr)
+            if (std::sscanf(line, "Umask: %o", &mask) == 1)
+                break;
+        std::fclose(status);
+    }
+    return static_cast<mode_t>(mask);
 }
 
 void SyncFolder(const std::string& target) {
@@ -119,18 +129,27 @@ void SyncFolder(const std::string& target) {
 void WriteFileAtomically(const std::string& fileName, const std::string& content,
                          const TWriteOptions& options) {
     const std::string target = ResolveWriteTarget(fileName);
-    CheckTarget(target, fileName, options); // refuses early, before anything is written
-    const TSignalsHeld signalsHeld;         // outlives the temporary file
-    TTemporaryFile temporary(ExtractFileDir(target), fileName, g_writeMethod);
+    const bool existed = CheckTarget(target, fileName, options).has_value(); // refuses early
+    const TSignalsHeld signalsHeld;                                          // outlives the temporary file
+    // A new file gets what the kernel gives one (0666 less the umask, or the folder's default ACL);
+    // a file that replaces another starts private and takes the old one's owner, mode and attributes.
+    const bool kernelMode = !existed && !options.Mode;
+    TTemporaryFile temporary(ExtractFileDir(target), fileName, g_writeMethod, kernelMode ? 0666 : 0600);
     temporary.Write(content);
     // Checked again, right before the final step: the target may have changed during the write.
     const std::optional<struct stat> existing = CheckTarget(target, fileName, options);
-    if (existing && !options.OwnedByWriter)
-        temporary.TakeOwnerAndModeOf(*existing, options.Mode);
-    else if (existing)
+    if (existing) {
+        if (options.OwnedByWriter)
+            temporary.SetMode(*options.Mode);
+        else
+            temporary.TakeOwnerAndModeOf(*existing, options.Mode);
+        // A set mode (a private key's) is the whole access: no ACL of the old file widens it.
+        temporary.CopyExtendedAttributesOf(target, !options.Mode);
+    } else if (options.Mode) {
         temporary.SetMode(*options.Mode);
-    else
-        temporary.SetMode(options.Mode ? *options.Mode : (0666 & ~CurrentUmask()));
+    } else if (!kernelMode) {
+        temporary.SetMode(0666 & ~CurrentUmask()); // the target vanished during the write
+    }
     if (g_beforeFinalStep)
         g_beforeFinalStep();
     if (options.MayReplace)

@@ -9,7 +9,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/random.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+#include <vector>
 
 namespace zarn {
 
@@ -41,17 +43,49 @@ bool Unsupported(int error) {
 } // namespace
 
 TTemporaryFile::TTemporaryFile(const std::string& folder, const std::string& reportedName,
-                               TWriteMethod method)
+                               TWriteMethod method, mode_t createMode)
     : m_reportedName(reportedName), m_prefix(FolderPrefix(folder)), m_method(method) {
     if (m_method == TWriteMethod::wmAutomatic && access("/proc/self/fd", X_OK) == 0)
-        m_fd = open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        m_fd = open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, createMode);
     if (m_fd >= 0)
         return;
-    m_path = m_prefix + ".zarnkey-XXXXXX";
-    m_fd = mkostemp(m_path.data(), O_CLOEXEC);
+    for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
+        m_path = RandomTemporaryName(m_prefix);
+        m_fd = open(m_path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, createMode);
+        if (m_fd < 0 && errno != EEXIST)
+            break;
+    }
     if (m_fd < 0) {
+        const int error = errno;
         m_path.clear();
-        RaiseInOutError("Cannot create file", m_reportedName, errno);
+        RaiseInOutError("Cannot create file", m_reportedName, error);
+    }
+}
+
+void TTemporaryFile::CopyExtendedAttributesOf(const std::string& existing, bool withAcl) {
+    std::vector<char> names(4096);
+    ssize_t length;
+    while ((length = listxattr(existing.c_str(), names.data(), names.size())) < 0 && errno == ERANGE)
+        names.resize(names.size() * 2);
+    if (length < 0) {
+        if (errno == ENOTSUP)
+            return; // the file system keeps none
+        RaiseInOutError("Cannot replace file", m_reportedName,
+                        std::string("its extended attributes cannot be read: ") + std::strerror(errno));
+    }
+    for (const char* name = names.data(); name < names.data() + length; name += std::strlen(name) + 1) {
+        if (!withAcl && std::strcmp(name, "system.posix_acl_access") == 0)
+            continue;
+        std::vector<char> value(256);
+        ssize_t size;
+        while ((size = getxattr(existing.c_str(), name, value.data(), value.size())) < 0 && errno == ERANGE)
+            value.resize(value.size() * 4);
+        if (size < 0 || fsetxattr(m_fd, name, value.data(), static_cast<std::size_t>(size), 0) != 0)
+            RaiseInOutError(
+                "Cannot replace file", m_reportedName,
+                std::string("its extended attribute ") + name +
+                    " (its access control list, where it is system.posix_acl_access) cannot be kept: " +
+                    std::strerror(errno));
     }
 }
 

@@ -10,11 +10,14 @@
 namespace zarn {
 
 // An unnamed file (O_TMPFILE) where the file system allows and `method` is automatic, so that not
-// even a killed process leaves it behind, else ".zarnkey-XXXXXX" in the target's folder. The
-// destructor closes it and removes a name it still has. `reportedName` is the name in error texts.
+// even a killed process leaves it behind, else ".zarnkey-XXXXXX" in the target's folder. It is
+// created with `createMode`, which the kernel narrows by the umask or the folder's default ACL, as
+// for any new file. The destructor closes it and removes a name it still has. `reportedName` is
+// the name in error texts.
 class TTemporaryFile {
 public:
-    TTemporaryFile(const std::string& folder, const std::string& reportedName, TWriteMethod method);
+    TTemporaryFile(const std::string& folder, const std::string& reportedName, TWriteMethod method,
+                   mode_t createMode);
     ~TTemporaryFile();
     TTemporaryFile(const TTemporaryFile&) = delete;
     TTemporaryFile& operator=(const TTemporaryFile&) = delete;
@@ -25,6 +28,11 @@ public:
     // process may: without the owner the set-user-ID bit goes, without the group the set-group-ID bit.
     void TakeOwnerAndModeOf(const struct stat& existing, std::optional<mode_t> mode);
     void SetMode(mode_t mode);
+
+    // Gives the file the extended attributes of the file `existing` (an ACL among them, as
+    // system.posix_acl_access, unless `withAcl` is false). One that cannot be set raises
+    // EInOutError with its name and the reason: the replaced file's access is never lost silently.
+    void CopyExtendedAttributesOf(const std::string& existing, bool withAcl);
 
     // Flushes the content to disk and renames the file over `target`.
     void Replace(const std::string& target);
