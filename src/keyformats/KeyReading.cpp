@@ -1,9 +1,12 @@
-// Reading RSA public keys from the standard formats.
+// Reading RSA public keys from the standard formats, through OpenSSL's store interface: the store
+// finds what an object is (a key, a certificate, parameters) and decrypts it with the passphrase
+// handed in, and this unit decides which object is taken and whether it is a usable RSA key.
 #include "OpenSsl.h"
-#include "encoding/UTHHexUtilities.h"
+
+#include <openssl/store.h>
+#include <openssl/ui.h>
 
 #include <algorithm>
-
 #include <cstring>
 #include <ctime>
 
@@ -13,41 +16,25 @@ using namespace openssl;
 
 namespace {
 
-// What the decoder's passphrase callback was given and what it was asked.
+using TStore = TOwned<OSSL_STORE_CTX, CloseStore>;
+using TStoreInfo = TOwned<OSSL_STORE_INFO, OSSL_STORE_INFO_free>;
+using TUiMethod = TOwned<UI_METHOD, UI_destroy_method>;
+
+// What the store's passphrase callback was given and whether it was asked.
 struct TPassphraseUse {
     const std::optional<std::string>* Passphrase = nullptr;
     bool Asked = false;
 };
 
-// Hands the passphrase to OpenSSL, or fails when there is none, so that OpenSSL never falls back to
+// Hands the passphrase over, or fails when there is none, so that OpenSSL never falls back to
 // asking on the terminal.
-int PassphraseCallback(char* pass, std::size_t size, std::size_t* length, const OSSL_PARAM[], void* arg) {
-    TPassphraseUse& use = *static_cast<TPassphraseUse*>(arg);
+int PassphraseCallback(char* buffer, int size, int, void* data) {
+    TPassphraseUse& use = *static_cast<TPassphraseUse*>(data);
     use.Asked = true;
-    if (!use.Passphrase->has_value() || (*use.Passphrase)->size() > size)
-        return 0;
-    std::memcpy(pass, (*use.Passphrase)->data(), (*use.Passphrase)->size());
-    *length = (*use.Passphrase)->size();
-    return 1;
-}
-
-// The key in `data` ("PEM" or "DER" by `inputType`) of `keyType` (null: any type OpenSSL knows), or
-// null when it holds none, holds more than that key, or cannot be decrypted (`use.Asked` then tells
-// whether it was encrypted).
-TKey DecodeKey(const std::string& data, const char* inputType, const char* keyType, TPassphraseUse& use) {
-    EVP_PKEY* key = nullptr;
-    TDecoder decoder(
-        Checked(OSSL_DECODER_CTX_new_for_pkey(&key, inputType, nullptr, keyType, 0, nullptr, nullptr),
-                "set up a key decoder"));
-    if (OSSL_DECODER_CTX_set_passphrase_cb(decoder.get(), PassphraseCallback, &use) != 1)
-        RaiseOpenSslError("set up a key decoder");
-    const unsigned char* cursor = Bytes(data);
-    std::size_t left = data.size();
-    if (OSSL_DECODER_from_data(decoder.get(), &cursor, &left) != 1 || left != 0) {
-        EVP_PKEY_free(key);
-        return nullptr;
-    }
-    return TKey(key);
+    if (!use.Passphrase->has_value() || (*use.Passphrase)->size() > static_cast<std::size_t>(size))
+        return -1;
+    std::memcpy(buffer, (*use.Passphrase)->data(), (*use.Passphrase)->size());
+    return static_cast<int>((*use.Passphrase)->size());
 }
 
 [[noreturn]] void RaisePassphraseError(const std::optional<std::string>& passphrase,
@@ -58,22 +45,38 @@ TKey DecodeKey(const std::string& data, const char* inputType, const char* keyTy
     throw EKeyFormatError("Wrong passphrase for the encrypted key in " + Quoted(sourceName));
 }
 
-// The key in `data`, or null when it holds none. RSA is tried first: a PKCS#1 RSAPublicKey in DER
-// carries no type, and another type's decoder (DH parameters) would take its two integers too.
-// Raises when the key is encrypted and the passphrase is missing or does not decrypt it.
-TKey DecodeAnyKey(const std::string& data, const char* inputType,
-                  const std::optional<std::string>& passphrase, const std::string& sourceName) {
-    TPassphraseUse rsa{&passphrase};
-    if (TKey key = DecodeKey(data, inputType, "RSA", rsa))
-        return key;
-    if (rsa.Asked && !passphrase.has_value())
-        RaisePassphraseError(passphrase, sourceName);
-    TPassphraseUse any{&passphrase};
-    TKey key = DecodeKey(data, inputType, nullptr, any);
-    if (key == nullptr && (rsa.Asked || any.Asked))
-        RaisePassphraseError(passphrase, sourceName);
-    return key;
+// OpenSSL's reason for the last failure, for an error text.
+std::string LastReason() {
+    const unsigned long code = ERR_peek_last_error();
+    const char* reason = code != 0 ? ERR_reason_error_string(code) : nullptr;
+    return reason != nullptr ? reason : "not a form OpenSSL reads";
 }
+
+// The objects of `data` as the store reads them, one after another.
+class TStoreReader {
+public:
+    TStoreReader(const std::string& data, const std::optional<std::string>& passphrase, int expected)
+        : m_use{&passphrase},
+          m_ui(Checked(UI_UTIL_wrap_read_pem_callback(PassphraseCallback, 0), "set up a reader")),
+          m_bio(Checked(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())), "set up a reader")),
+          m_store(Checked(OSSL_STORE_attach(m_bio.get(), "file", nullptr, nullptr, m_ui.get(), &m_use,
+                                            nullptr, nullptr, nullptr),
+                          "set up a reader")) {
+        if (expected != 0 && OSSL_STORE_expect(m_store.get(), expected) != 1)
+            RaiseOpenSslError("set up a reader");
+    }
+
+    bool AtEnd() { return OSSL_STORE_eof(m_store.get()) != 0; }
+    // The next object, or null when it cannot be read (the error queue says why).
+    TStoreInfo Next() { return TStoreInfo(OSSL_STORE_load(m_store.get())); }
+    bool PassphraseAsked() const { return m_use.Asked; }
+
+private:
+    TPassphraseUse m_use;
+    TUiMethod m_ui;
+    TBio m_bio;
+    TStore m_store;
+};
 
 bool IsRsa(const EVP_PKEY* key) {
     return EVP_PKEY_is_a(key, "RSA");
@@ -86,13 +89,6 @@ bool IsRsaPss(const EVP_PKEY* key) {
 std::string TypeName(const EVP_PKEY* key) {
     const char* name = key != nullptr ? EVP_PKEY_get0_type_name(key) : nullptr;
     return name != nullptr ? name : "unknown";
-}
-
-bool HasPrivatePart(const EVP_PKEY* key) {
-    BIGNUM* d = nullptr;
-    const bool found = EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_D, &d) == 1;
-    BN_clear_free(d);
-    return found;
 }
 
 // The RSAPublicKey (PKCS#1) DER that a SubjectPublicKeyInfo in DER carries, as it stands there;
@@ -158,40 +154,6 @@ TRsaPublicKey NumbersOf(const EVP_PKEY* key, const std::string& sourceName,
     return numbers;
 }
 
-struct TPemBlock {
-    std::string Name;
-    std::string Header;
-    std::string Data;
-};
-
-// Every PEM block of `data` in order; none when it holds no "-----BEGIN" line.
-std::vector<TPemBlock> PemBlocks(const std::string& data, const std::string& sourceName) {
-    if (data.size() > INT_MAX)
-        throw EKeyFormatError(Quoted(sourceName) + " is too large to hold a key");
-    TBio bio(Checked(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())), "read PEM"));
-    std::vector<TPemBlock> blocks;
-    for (;;) {
-        char* name = nullptr;
-        char* header = nullptr;
-        unsigned char* bytes = nullptr;
-        long length = 0;
-        if (PEM_read_bio(bio.get(), &name, &header, &bytes, &length) != 1) {
-            const unsigned long error = ERR_peek_last_error();
-            if (ERR_GET_LIB(error) == ERR_LIB_PEM && ERR_GET_REASON(error) == PEM_R_NO_START_LINE)
-                break;
-            throw EKeyFormatError(Quoted(sourceName) + " holds a damaged PEM block");
-        }
-        blocks.push_back(
-            {name, header,
-             std::string(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length))});
-        OPENSSL_free(name);
-        OPENSSL_free(header);
-        OPENSSL_clear_free(bytes, static_cast<std::size_t>(length));
-    }
-    ERR_clear_error();
-    return blocks;
-}
-
 bool EndsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
@@ -204,24 +166,51 @@ bool IsKeyBlock(const std::string& name) {
     return EndsWith(name, "PUBLIC KEY") || EndsWith(name, "PRIVATE KEY");
 }
 
-// The block as PEM text again, header lines (a legacy encryption's DEK-Info) included, for the decoder.
-std::string PemText(const TPemBlock& block) {
-    TBio bio(Checked(BIO_new(BIO_s_secmem()), "write PEM"));
-    if (PEM_write_bio(bio.get(), block.Name.c_str(), block.Header.c_str(), Bytes(block.Data),
-                      static_cast<long>(block.Data.size())) <= 0)
-        RaiseOpenSslError("write PEM");
-    return MemoryContent(bio.get());
+bool IsCandidateBlock(const std::string& name) {
+    return IsCertificateBlock(name) || IsKeyBlock(name);
 }
 
-TCertificate DecodeCertificate(const std::string& der, bool trusted) {
-    const unsigned char* cursor = Bytes(der);
-    const long length = static_cast<long>(der.size());
-    X509* certificate = trusted ? d2i_X509_AUX(nullptr, &cursor, length) : d2i_X509(nullptr, &cursor, length);
-    if (certificate != nullptr && cursor != Bytes(der) + der.size()) {
-        X509_free(certificate);
-        return nullptr;
+// The PEM blocks of a text, found by their BEGIN and END lines alone: what each is called and
+// where its text stands. Nothing is decoded here.
+struct TPemBlockText {
+    std::string Name;
+    std::size_t Begin = 0, End = 0; // the block's text, END line included
+};
+
+std::vector<TPemBlockText> PemBlockTexts(const std::string& data) {
+    std::vector<TPemBlockText> blocks;
+    const std::string begin = "-----BEGIN ", dashes = "-----";
+    for (std::size_t at = data.find(begin); at != std::string::npos; at = data.find(begin, at + 1)) {
+        if (at != 0 && data[at - 1] != '\n')
+            continue;
+        const std::size_t nameEnd = data.find(dashes, at + begin.size());
+        if (nameEnd == std::string::npos)
+            break;
+        TPemBlockText block{data.substr(at + begin.size(), nameEnd - at - begin.size()), at,
+                            std::string::npos};
+        const std::size_t end = data.find("-----END " + block.Name + dashes, nameEnd);
+        block.End = end == std::string::npos ? data.size() : end + block.Name.size() + 14;
+        blocks.push_back(block);
+        if (end == std::string::npos)
+            break;
     }
-    return TCertificate(certificate);
+    return blocks;
+}
+
+// The bytes of the one PEM block `text` holds.
+std::string PemBlockData(const std::string& text) {
+    TBio bio(Checked(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())), "read PEM"));
+    char* name = nullptr;
+    char* header = nullptr;
+    unsigned char* bytes = nullptr;
+    long length = 0;
+    std::string data;
+    if (PEM_read_bio(bio.get(), &name, &header, &bytes, &length) == 1)
+        data.assign(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length));
+    OPENSSL_free(name);
+    OPENSSL_free(header);
+    OPENSSL_free(bytes);
+    return data;
 }
 
 std::string NotRsaText(const std::string& sourceName, const std::string& holder, const std::string& type) {
@@ -251,43 +240,69 @@ void NoteExpiry(const X509* certificate, const std::string& sourceName, std::vec
     notes.push_back("the certificate in " + Quoted(sourceName) + " expired: its validity ended on " + text);
 }
 
-TRsaPublicKeySource ReadPem(const std::vector<TPemBlock>& blocks, const std::string& sourceName,
-                            const std::optional<std::string>& passphrase) {
-    std::size_t candidates = 0;
-    for (const TPemBlock& block : blocks)
-        candidates += IsCertificateBlock(block.Name) || IsKeyBlock(block.Name) ? 1 : 0;
-    if (candidates == 0)
-        throw EKeyFormatError(Quoted(sourceName) + " holds no RSA public key, private key or certificate");
-
-    // The first key or certificate is the one: a file is not searched for an RSA key behind another.
-    std::size_t index = 0;
-    while (!IsCertificateBlock(blocks[index].Name) && !IsKeyBlock(blocks[index].Name))
-        ++index;
-    const TPemBlock& block = blocks[index];
-    const std::string where = "PEM block " + std::to_string(index + 1) + " (" + block.Name + ")";
-    TRsaPublicKeySource source;
-    if (IsCertificateBlock(block.Name)) {
-        const TCertificate certificate = DecodeCertificate(block.Data, block.Name == "TRUSTED CERTIFICATE");
-        if (certificate == nullptr)
-            throw EKeyFormatError("The certificate in " + where + " of " + Quoted(sourceName) +
-                                  " cannot be read");
-        const EVP_PKEY* key = X509_get0_pubkey(certificate.get());
-        CheckIsRsa(key, sourceName, "a certificate");
-        source = {
-            NumbersOf(key, sourceName, RsaPublicKeyOfCertificate(certificate.get())), "certificate", {}};
-        NoteExpiry(certificate.get(), sourceName, source.Notes);
-    } else {
-        const TKey decoded = DecodeAnyKey(PemText(block), "PEM", passphrase, sourceName);
-        if (decoded == nullptr)
-            throw EKeyFormatError("The key in " + where + " of " + Quoted(sourceName) + " cannot be read");
-        CheckIsRsa(decoded.get(), sourceName, "a key");
-        const std::optional<std::string> raw = block.Name == "PUBLIC KEY" ? RsaPublicKeyOfSpki(block.Data)
-                                               : block.Name == "RSA PUBLIC KEY" ? std::optional(block.Data)
-                                                                                : std::nullopt;
-        source = {NumbersOf(decoded.get(), sourceName, raw),
-                  EndsWith(block.Name, "PRIVATE KEY") ? "private key" : "public key",
-                  {}};
+// The first key or certificate the store reads from `reader`, past parameters and names; null with
+// nothing left. `what` names the object in errors.
+TStoreInfo FirstKeyOrCertificate(TStoreReader& reader, const std::optional<std::string>& passphrase,
+                                 const std::string& sourceName, const std::string& what) {
+    while (!reader.AtEnd()) {
+        TStoreInfo info = reader.Next();
+        if (info == nullptr) {
+            if (reader.PassphraseAsked())
+                RaisePassphraseError(passphrase, sourceName);
+            throw EKeyFormatError("The " + what + " of " + Quoted(sourceName) +
+                                  " cannot be read: " + LastReason());
+        }
+        const int type = OSSL_STORE_INFO_get_type(info.get());
+        if (type == OSSL_STORE_INFO_PUBKEY || type == OSSL_STORE_INFO_PKEY || type == OSSL_STORE_INFO_CERT)
+            return info;
     }
+    return nullptr;
+}
+
+// The key in `info`, checked: RSA, usable, its numbers the positive INTEGERs of `raw` where the
+// input holds them.
+TRsaPublicKeySource TakeKey(const OSSL_STORE_INFO* info, const std::string& sourceName,
+                            const std::optional<std::string>& raw) {
+    const int type = OSSL_STORE_INFO_get_type(info);
+    if (type == OSSL_STORE_INFO_CERT) {
+        const X509* certificate = OSSL_STORE_INFO_get0_CERT(info);
+        const EVP_PKEY* key = X509_get0_pubkey(certificate);
+        CheckIsRsa(key, sourceName, "a certificate");
+        TRsaPublicKeySource source{
+            NumbersOf(key, sourceName, RsaPublicKeyOfCertificate(certificate)), "certificate", {}};
+        NoteExpiry(certificate, sourceName, source.Notes);
+        return source;
+    }
+    const bool isPrivate = type == OSSL_STORE_INFO_PKEY;
+    const EVP_PKEY* key = isPrivate ? OSSL_STORE_INFO_get0_PKEY(info) : OSSL_STORE_INFO_get0_PUBKEY(info);
+    CheckIsRsa(key, sourceName, "a key");
+    return {NumbersOf(key, sourceName, isPrivate ? std::nullopt : raw),
+            isPrivate ? "private key" : "public key",
+            {}};
+}
+
+// PEM: the first key or certificate block is the one, read alone; the others are only counted.
+TRsaPublicKeySource ReadPem(const std::string& data, const std::vector<TPemBlockText>& blocks,
+                            const std::string& sourceName, const std::optional<std::string>& passphrase) {
+    const auto first = std::find_if(blocks.begin(), blocks.end(),
+                                    [](const TPemBlockText& b) { return IsCandidateBlock(b.Name); });
+    if (first == blocks.end())
+        throw EKeyFormatError(Quoted(sourceName) + " holds no RSA public key, private key or certificate");
+    const std::string where =
+        "PEM block " + std::to_string(first - blocks.begin() + 1) + " (" + first->Name + ")";
+    const std::string text = data.substr(first->Begin, first->End - first->Begin);
+    TStoreReader reader(text, passphrase, 0);
+    const TStoreInfo info = FirstKeyOrCertificate(reader, passphrase, sourceName, where);
+    if (info == nullptr)
+        throw EKeyFormatError("The " + where + " of " + Quoted(sourceName) +
+                              " cannot be read: " + LastReason());
+    const std::optional<std::string> raw =
+        first->Name == "PUBLIC KEY"       ? RsaPublicKeyOfSpki(PemBlockData(text))
+        : first->Name == "RSA PUBLIC KEY" ? std::optional(PemBlockData(text))
+                                          : std::nullopt;
+    TRsaPublicKeySource source = TakeKey(info.get(), sourceName, raw);
+    const std::size_t candidates = static_cast<std::size_t>(std::count_if(
+        blocks.begin(), blocks.end(), [](const TPemBlockText& b) { return IsCandidateBlock(b.Name); }));
     if (candidates > 1)
         source.Notes.insert(source.Notes.begin(), Quoted(sourceName) + " holds " +
                                                       std::to_string(candidates) +
@@ -296,69 +311,74 @@ TRsaPublicKeySource ReadPem(const std::vector<TPemBlock>& blocks, const std::str
     return source;
 }
 
-TRsaPublicKeySource ReadDer(const std::string& data, const std::string& sourceName,
-                            const std::optional<std::string>& passphrase) {
-    const TKey key = DecodeAnyKey(data, "DER", passphrase, sourceName);
-    if (key != nullptr) {
-        const std::string holder = HasPrivatePart(key.get()) ? "private key" : "public key";
-        CheckIsRsa(key.get(), sourceName, "a key");
-        // A public key in DER is a SubjectPublicKeyInfo or the RSAPublicKey itself.
-        std::optional<std::string> raw;
-        if (holder == "public key")
-            raw = RsaPublicKeyOfSpki(data).value_or(data);
-        return {NumbersOf(key.get(), sourceName, raw), holder, {}};
+// True when the object `info` that the store read from the DER `data` takes all of it. A
+// certificate keeps its encoding; a key is parsed once more to see where it ends (a public key's
+// encoding is compared whole where its numbers are checked).
+bool IsWholeDer(const std::string& data, const OSSL_STORE_INFO* info) {
+    const long length = static_cast<long>(data.size());
+    switch (OSSL_STORE_INFO_get_type(info)) {
+    case OSSL_STORE_INFO_CERT:
+        return i2d_X509(OSSL_STORE_INFO_get0_CERT(info), nullptr) == length;
+    case OSSL_STORE_INFO_PKEY: {
+        const unsigned char* cursor = Bytes(data);
+        EVP_PKEY* key = d2i_AutoPrivateKey(nullptr, &cursor, length);
+        const bool whole = key != nullptr && cursor == Bytes(data) + data.size();
+        EVP_PKEY_free(key);
+        if (whole)
+            return true;
+        cursor = Bytes(data); // an encrypted PKCS#8 key
+        X509_SIG* sealed = d2i_X509_SIG(nullptr, &cursor, length);
+        const bool wholeSealed = sealed != nullptr && cursor == Bytes(data) + data.size();
+        X509_SIG_free(sealed);
+        ERR_clear_error();
+        return wholeSealed;
     }
-    const TCertificate certificate = DecodeCertificate(data, false);
-    if (certificate == nullptr)
-        throw EKeyFormatError(Quoted(sourceName) +
-                              " holds no RSA public key, private key or certificate in PEM or DER form");
-    const EVP_PKEY* certificateKey = X509_get0_pubkey(certificate.get());
-    CheckIsRsa(certificateKey, sourceName, "a certificate");
-    TRsaPublicKeySource source{
-        NumbersOf(certificateKey, sourceName, RsaPublicKeyOfCertificate(certificate.get())),
-        "certificate",
-        {}};
-    NoteExpiry(certificate.get(), sourceName, source.Notes);
-    return source;
+    default:
+        return true;
+    }
 }
 
-// A big-endian number for a message: decimal up to 64 bits, else hexadecimal.
-std::string NumberText(const std::string& bytes) {
-    const std::size_t first = std::min(bytes.find_first_not_of('\0'), bytes.size());
-    if (bytes.size() - first > 8)
-        return "0x" + BytesToHex(bytes.substr(first));
-    std::uint64_t value = 0;
-    for (std::size_t i = first; i < bytes.size(); ++i)
-        value = (value << 8) | static_cast<unsigned char>(bytes[i]);
-    return std::to_string(value);
+// DER: one object, nothing after it. A bare PKCS#1 RSAPublicKey carries no type, and the store reads
+// its two INTEGERs as parameters; read as a public key, it is one.
+TRsaPublicKeySource ReadDer(const std::string& data, const std::string& sourceName,
+                            const std::optional<std::string>& passphrase) {
+    const std::string none =
+        Quoted(sourceName) + " holds no RSA public key, private key or certificate in PEM or DER form";
+    for (const int expected : {0, OSSL_STORE_INFO_PUBKEY}) {
+        TStoreReader reader(data, passphrase, expected);
+        TStoreInfo info = reader.AtEnd() ? nullptr : reader.Next();
+        if (info == nullptr) {
+            if (reader.PassphraseAsked())
+                RaisePassphraseError(passphrase, sourceName);
+            throw EKeyFormatError(none);
+        }
+        if (OSSL_STORE_INFO_get_type(info.get()) == OSSL_STORE_INFO_PARAMS)
+            continue;
+        ERR_clear_error();
+        if (!reader.AtEnd() && (reader.Next() != nullptr || !reader.AtEnd() || ERR_peek_error() != 0))
+            throw EKeyFormatError(Quoted(sourceName) + " holds more than one key or certificate in DER form");
+        if (!IsWholeDer(data, info.get()))
+            throw EKeyFormatError(
+                Quoted(sourceName) + " holds bytes after its " +
+                (OSSL_STORE_INFO_get_type(info.get()) == OSSL_STORE_INFO_CERT ? "certificate" : "key"));
+        const std::optional<std::string> raw = RsaPublicKeyOfSpki(data).value_or(data);
+        return TakeKey(info.get(), sourceName, raw);
+    }
+    throw EKeyFormatError(none);
 }
 
 } // namespace
-
-void CheckUsableRsaKey(const TRsaPublicKey& key, const std::string& what) {
-    const auto refuse = [&](const std::string& reason) {
-        throw EKeyFormatError(what + " is not a usable RSA key: " + reason);
-    };
-    const std::size_t first = key.Exponent.find_first_not_of('\0');
-    const bool exponentBelow3 =
-        first == std::string::npos ||
-        (first + 1 == key.Exponent.size() && static_cast<unsigned char>(key.Exponent.back()) < 3);
-    if (exponentBelow3 || (static_cast<unsigned char>(key.Exponent.back()) & 1) == 0)
-        refuse("its public exponent is " + NumberText(key.Exponent) + "; it must be odd and at least 3");
-    if (key.Modulus.empty() || (static_cast<unsigned char>(key.Modulus.back()) & 1) == 0)
-        refuse("its modulus is even");
-    if (RsaKeyBits(key) < MinRsaKeyBits)
-        refuse("its modulus has " + std::to_string(RsaKeyBits(key)) + " bits, fewer than " +
-               std::to_string(MinRsaKeyBits));
-}
 
 TRsaPublicKeySource ReadRsaPublicKey(const std::string& data, const std::string& sourceName,
                                      const std::optional<std::string>& passphrase) {
     const TErrorQueueScope errors;
     if (data.empty())
         throw EKeyFormatError(Quoted(sourceName) + " is empty");
-    const std::vector<TPemBlock> blocks = PemBlocks(data, sourceName);
-    return blocks.empty() ? ReadDer(data, sourceName, passphrase) : ReadPem(blocks, sourceName, passphrase);
+    if (data.size() > INT_MAX)
+        throw EKeyFormatError(Quoted(sourceName) + " is too large to hold a key");
+    const std::vector<TPemBlockText> blocks = PemBlockTexts(data);
+    return blocks.empty() ? ReadDer(data, sourceName, passphrase)
+                          : ReadPem(data, blocks, sourceName, passphrase);
 }
 
 } // namespace zarn

@@ -15,6 +15,7 @@
 #include <openssl/param_build.h>
 #include <openssl/pem.h>
 #include <openssl/pkcs12.h>
+#include <openssl/store.h>
 #include <openssl/x509.h>
 
 #include <climits>
@@ -24,6 +25,11 @@
 #include <vector>
 
 namespace zarn::openssl {
+
+// OSSL_STORE_close returns a status; an owner needs a deleter without one.
+inline void CloseStore(OSSL_STORE_CTX* store) {
+    OSSL_STORE_close(store);
+}
 
 template <typename T, void (*Free)(T*)>
 struct TFree {

@@ -319,6 +319,7 @@ TEST_F(KeyFormats, EveryInputFormGivesItsKeyOrItsError) {
     WriteFile(File("truncated.pem"), ReadFile(File("spki.pem")).substr(0, 100));
     WriteFile(File("truncated.der"), ReadFile(File("spki.der")).substr(0, 100));
     WriteFile(File("trailing.der"), ReadFile(File("certificate.der")) + "xx");
+    WriteFile(File("trailing-key.der"), ReadFile(File("pkcs8-private.der")) + "xx");
     WriteFile(File("text.txt"), "hello world\n");
     WriteFile(File("empty"), "");
     std::mt19937_64 generator = test::SeededGenerator(1502);
@@ -396,10 +397,11 @@ TEST_F(KeyFormats, EveryInputFormGivesItsKeyOrItsError) {
         {"negative.der", {}, nullptr, "not the positive INTEGERs of the format"},
         {"dh.der", {}, nullptr, "its public exponent is 2"},
         {"openssh.pem", {}, nullptr, "PEM block 1 (OPENSSH PRIVATE KEY)"},
-        {"damaged.pem", {}, nullptr, "holds a damaged PEM block"},
-        {"truncated.pem", {}, nullptr, "holds a damaged PEM block"},
+        {"damaged.pem", {}, nullptr, "PEM block 1 (PUBLIC KEY) of \"damaged.pem\" cannot be read"},
+        {"truncated.pem", {}, nullptr, "PEM block 1 (PUBLIC KEY) of \"truncated.pem\" cannot be read"},
         {"truncated.der", {}, nullptr, "holds no RSA public key, private key or certificate"},
-        {"trailing.der", {}, nullptr, "holds no RSA public key, private key or certificate"},
+        {"trailing.der", {}, nullptr, "holds bytes after its certificate"},
+        {"trailing-key.der", {}, nullptr, "holds bytes after its key"},
         {"text.txt", {}, nullptr, "holds no RSA public key, private key or certificate"},
         {"random.bin", {}, nullptr, "holds no RSA public key, private key or certificate"},
         {"empty", {}, nullptr, "is empty"},
