@@ -31,8 +31,14 @@ struct TEntry {
     bool Expiring = false, Conflicting = false;
 };
 
+// A file to check, or a folder that could not be read (with the reason).
+struct TPath {
+    std::string Name;
+    std::string FolderError;
+};
+
 // The files named by `paths`, folders read in name order, sub-folders only when `recursive`. A
-// folder that cannot be read becomes an unreadable entry; a sub-folder left out is noted on `err`.
+// folder that cannot be read is kept with its reason; a sub-folder left out is noted on `err`.
 class TFileCollector {
 public:
     TFileCollector(bool recursive, std::ostream& err) : m_recursive(recursive), m_err(err) {}
@@ -41,7 +47,7 @@ public:
         std::error_code error;
         const fs::file_status status = fs::status(path, error);
         if (error || !fs::is_directory(status)) {
-            Files.push_back(path); // the import reports what is wrong with it
+            Paths.push_back({path, {}}); // the import reports what is wrong with it
             return;
         }
         if (!named && (!m_recursive || fs::is_symlink(fs::symlink_status(path, error)))) {
@@ -53,8 +59,7 @@ public:
         AddFolder(path);
     }
 
-    std::vector<std::string> Files;
-    std::vector<std::pair<std::string, std::string>> UnreadableFolders; // path, reason
+    std::vector<TPath> Paths;
 
 private:
     void AddFolder(const std::string& folder) {
@@ -63,8 +68,7 @@ private:
         for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
             names.push_back(it->path().filename().string());
         if (error) {
-            UnreadableFolders.emplace_back(folder, error.message());
-            Files.push_back(folder);
+            Paths.push_back({folder, error.message()});
             return;
         }
         std::sort(names.begin(), names.end());
@@ -221,15 +225,13 @@ int CheckKeyInventory(const std::vector<std::string>& paths, const TInventoryOpt
     for (const std::string& path : paths)
         collector.Add(path, true);
     std::vector<TEntry> entries;
-    entries.reserve(collector.Files.size());
-    for (const std::string& file : collector.Files) {
-        const auto folder =
-            std::find_if(collector.UnreadableFolders.begin(), collector.UnreadableFolders.end(),
-                         [&](const auto& f) { return f.first == file; });
+    entries.reserve(collector.Paths.size());
+    for (const TPath& path : collector.Paths) {
+        const std::string& file = path.Name;
         TEntry entry;
         try {
-            if (folder != collector.UnreadableFolders.end())
-                throw EInOutError("Cannot read folder \"" + file + "\": " + folder->second);
+            if (!path.FolderError.empty())
+                throw EInOutError("Cannot read folder \"" + file + "\": " + path.FolderError);
             entry = Import(file, options.Json);
             MarkExpiry(entry, options.ExpiresWithinDays, today);
         } catch (const std::exception& error) {
