@@ -156,18 +156,12 @@ int RunCommand(TCommand& command, std::ostream& out, std::ostream& err) {
         const int exitStatus = command.Run(out, err);
         CheckOutput(out);
         return exitStatus;
-    } catch (const EKeyFormatError& error) {
-        out.flush();
-        PrintError(err, ErrorText(error));
-        return kExitStatusNotZero;
-    } catch (const EPassphraseFileError& error) {
-        out.flush();
-        PrintError(err, ErrorText(error));
-        return kExitStatusNotZero;
     } catch (const std::exception& error) {
         out.flush();
         PrintError(err, ErrorText(error));
-        return kExitRaisedError;
+        const bool badInput = dynamic_cast<const EKeyFormatError*>(&error) != nullptr ||
+                              dynamic_cast<const EPassphraseFileError*>(&error) != nullptr;
+        return badInput ? kExitStatusNotZero : kExitRaisedError;
     }
 }
 
