@@ -20,6 +20,7 @@
 #include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace zarn {
@@ -347,6 +348,58 @@ TEST(FileSafety, FileSizeLimitIsAnErrorNotASignal) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: wrong error text; 2: SIGXFSZ not restored";
     EXPECT_EQ(ReadFile(target), "old key line\r\n");
     EXPECT_EQ(Entries(folder.Path()), std::vector<std::string>{"keep.key"});
+}
+
+} // namespace
+} // namespace zarn
+
+namespace zarn {
+namespace {
+
+std::string Attribute(const std::string& file, const char* name) {
+    char value[1024];
+    const ssize_t size = getxattr(file.c_str(), name, value, sizeof value);
+    return size < 0 ? std::string("<none>") : std::string(value, static_cast<std::size_t>(size));
+}
+
+// Replacing a file never widens who may read it: its access control list (with its deny entries)
+// and its other extended attributes stay; a private key's mode is its whole access; and a new file
+// gets what the kernel gives a new file in its folder, its default ACL included.
+TEST(TextFiles, AccessStaysAsItWasOrAsTheFolderGivesIt) {
+    test::TTemporaryFolder folder;
+    const std::string file = folder.File("key.txt");
+    WriteFile(file, "old\r\n");
+    chmod(file.c_str(), 0640);
+    ASSERT_EQ(
+        test::Shell(folder.Path(),
+                    "setfacl -m u:nobody:---,g::r--,o::r-- key.txt && setfattr -n user.zarn -v kept key.txt"),
+        0)
+        << "setfacl and setfattr (packages acl and attr) are needed";
+    const std::string acl = Attribute(file, "system.posix_acl_access");
+    ASSERT_NE(acl, "<none>");
+    const mode_t mode = StatOf(file).st_mode & 07777;
+
+    WriteTextFileLine(file, "new");
+    EXPECT_EQ(ReadFile(file), "new\r\n");
+    EXPECT_EQ(Attribute(file, "system.posix_acl_access"), acl) << "the ACL, deny entry and all";
+    EXPECT_EQ(Attribute(file, "user.zarn"), "kept");
+    EXPECT_EQ(StatOf(file).st_mode & 07777, mode);
+
+    TWriteOptions privateKey;
+    privateKey.Mode = 0600;
+    privateKey.OwnedByWriter = true;
+    WriteFileAtomically(file, "private", privateKey);
+    EXPECT_EQ(Attribute(file, "system.posix_acl_access"), "<none>") << "no ACL widens a private key";
+    EXPECT_EQ(StatOf(file).st_mode & 07777, 0600u);
+
+    ASSERT_EQ(mkdir(folder.File("closed").c_str(), 0755), 0);
+    ASSERT_EQ(test::Shell(folder.Path(), "setfacl -d -m u::rw-,g::---,o::--- closed"), 0);
+    WriteTextFileLine(folder.File("closed/new.txt"), "new");
+    EXPECT_EQ(StatOf(folder.File("closed/new.txt")).st_mode & 0077, 0u) << "the folder's default ACL";
+    WriteTextFileLine(folder.File("open.txt"), "new");
+    const mode_t mask = umask(022);
+    umask(mask);
+    EXPECT_EQ(StatOf(folder.File("open.txt")).st_mode & 0777, 0666u & ~mask) << "0666 less the umask";
 }
 
 } // namespace
