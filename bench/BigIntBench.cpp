@@ -14,9 +14,12 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstdio>
 #include <ctime>
+#include <map>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 // GCC takes the counting operator new below for a mismatch with free().
@@ -192,14 +195,21 @@ void PowerMod(benchmark::State& state, unsigned long bits, bool ours) {
         state.counters["allocs/call"] = static_cast<double>(allocations) / static_cast<double>(calls);
 }
 
-void PowerModWith(benchmark::State& state, unsigned long bits, TPowerModForm form) {
+void PowerModIn(benchmark::State& state, unsigned long bits, TPowerModForm form) {
     if (!zarn::detail::PowerModFormAvailable(form)) {
         state.SkipWithError("not offered by this processor");
         return;
     }
-    zarn::detail::UsePowerModForm(form);
-    PowerMod(state, bits, true);
-    zarn::detail::UsePowerModForm(zarn::detail::BestPowerModForm());
+    TOperands operands(bits);
+    TOperand base, exponent, modulus;
+    operands.Make(modulus, bits, true);
+    operands.Make(base, bits - 1);
+    operands.Make(exponent, bits);
+    TBigInt p;
+    Measure(state, bits <= 512 ? 10 : 1, [&] {
+        zarn::detail::PowerModWith(form, base.ours, exponent.ours, modulus.ours, p);
+        benchmark::ClobberMemory();
+    });
 }
 
 // Each case runs `batches` batches on both sides.
@@ -220,15 +230,70 @@ void Register(const std::string& name, void (*run)(benchmark::State&, unsigned l
         ->Iterations(batches);
 }
 
-void RegisterWithForm(unsigned long bits, const std::string& name, TPowerModForm form, long batches) {
-    const std::string prefix = "PowerMod_" + std::to_string(bits) + "_" + name;
-    benchmark::RegisterBenchmark((prefix + "/ours").c_str(), PowerModWith, bits, form)
+void RegisterWithForm(unsigned long bits, TPowerModForm form, long batches) {
+    const std::string prefix = "PowerMod_" + std::to_string(bits) + "_" + zarn::detail::PowerModFormName(form);
+    benchmark::RegisterBenchmark((prefix + "/ours").c_str(), PowerModIn, bits, form)
         ->UseManualTime()
         ->Iterations(batches);
     benchmark::RegisterBenchmark((prefix + "/baseline").c_str(), PowerMod, bits, false)
         ->UseManualTime()
         ->Iterations(batches);
 }
+
+const TPowerModForm kEngineForms[] = {TPowerModForm::Words, TPowerModForm::WordsUnrolled, TPowerModForm::Ifma};
+
+// After the ratio table: at each size of the exponentiation, the form BigIntPowerMod chose and its time
+// against the fastest form's, and the sizes where the default form changes.
+class TFormReporter : public zarn::bench::TRatioReporter {
+public:
+    explicit TFormReporter(std::vector<unsigned long> sizes) : m_sizes(std::move(sizes)) {}
+    void ReportRuns(const std::vector<Run>& reports) override {
+        TRatioReporter::ReportRuns(reports);
+        for (const Run& run : reports) {
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
+                m_times[run.benchmark_name()] = run.GetAdjustedRealTime();
+        }
+    }
+    void Finalize() override {
+        TRatioReporter::Finalize();
+        std::printf("\n%-8s %-14s %-14s %18s\n", "bits", "default form", "fastest form", "default/fastest");
+        for (const unsigned long bits : m_sizes) {
+            const std::string size = "PowerMod_" + std::to_string(bits);
+            const double chosen = Time(size + "/ours");
+            TPowerModForm fastest = TPowerModForm::Words;
+            for (const TPowerModForm form : kEngineForms) {
+                if (Time(FormCase(size, form)) < Time(FormCase(size, fastest)))
+                    fastest = form;
+            }
+            std::printf("%-8lu %-14s %-14s %18.3f\n", bits,
+                        zarn::detail::PowerModFormName(zarn::detail::DefaultPowerModForm(bits)),
+                        zarn::detail::PowerModFormName(fastest), chosen / Time(FormCase(size, fastest)));
+        }
+        std::printf("\nDefault form by modulus size (one measurement per word count):\n");
+        TPowerModForm last = zarn::detail::DefaultPowerModForm(64);
+        std::printf("  from %5d bits: %s\n", 2, zarn::detail::PowerModFormName(last));
+        for (std::size_t words = 2; 64 * words <= 4160; ++words) {
+            const TPowerModForm form = zarn::detail::DefaultPowerModForm(64 * words);
+            if (form != last)
+                std::printf("  from %5zu bits: %s\n", 64 * (words - 1) + 1, zarn::detail::PowerModFormName(form));
+            last = form;
+        }
+    }
+
+private:
+    static std::string FormCase(const std::string& size, TPowerModForm form) {
+        return size + "_" + zarn::detail::PowerModFormName(form) + "/ours";
+    }
+    double Time(const std::string& name) const {
+        for (const auto& [known, time] : m_times) {
+            if (known.rfind(name, 0) == 0)
+                return time;
+        }
+        return 1e300;
+    }
+    std::vector<unsigned long> m_sizes;
+    std::map<std::string, double> m_times;
+};
 
 } // namespace
 
@@ -239,20 +304,22 @@ int main(int argc, char** argv) {
     }
     Register("DivMod_1024_by_512", DivMod, 300);
     Register("ModSmall_512_by_9973", ModSmall, 300);
-    // Batches of 10 calls up to 512 bits, single calls above.
-    Register("PowerMod_256", PowerMod, 256, 500);
-    Register("PowerMod_512", PowerMod, 512, 150);
-    Register("PowerMod_1024", PowerMod, 1024, 400);
-    Register("PowerMod_2048", PowerMod, 2048, 80);
-    // Each form of the engine on its own: the generic word loop, the unrolled word loops (up to 512 bits),
-    // IFMA (from 768 bits).
-    const std::pair<unsigned long, long> sizes[] = {{256, 500}, {512, 150}, {1024, 200}, {2048, 40}};
+    // The exponentiation in its default form and in each form of the engine, at each size. Batches of 10
+    // calls up to 512 bits, single calls above.
+    const std::pair<unsigned long, long> sizes[] = {{256, 300}, {512, 100}, {768, 300}, {1024, 200},
+                                                    {1088, 150}, {1536, 60}, {2048, 30}, {4096, 8}};
+    std::vector<unsigned long> bitsList;
     for (const auto& [bits, batches] : sizes) {
-        RegisterWithForm(bits, "words", TPowerModForm::Words, batches);
-        if (bits <= 512)
-            RegisterWithForm(bits, "unrolled", TPowerModForm::WordsUnrolled, batches);
-        else
-            RegisterWithForm(bits, "ifma", TPowerModForm::Ifma, batches);
+        Register("PowerMod_" + std::to_string(bits), PowerMod, bits, batches);
+        for (const TPowerModForm form : kEngineForms)
+            RegisterWithForm(bits, form, batches);
+        bitsList.push_back(bits);
     }
-    return zarn::bench::RunWithRatios(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    TFormReporter reporter(bitsList);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
 }

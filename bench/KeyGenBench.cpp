@@ -1,4 +1,4 @@
-// RSA key-pair generation: time per run at L = 64 and 128 bytes, ours next to the same algorithm
+// RSA key-pair generation: time per run at L = 64, 128 and 254 bytes, ours next to the same algorithm
 // written on GMP in this file (trial division by the same table, 4 Miller-Rabin rounds with bases
 // drawn the same way, the same digit-growing and byte-growing loops, the same exponent search), and
 // the longest time between two event pumps during a generation.
@@ -7,7 +7,8 @@
 // they search the same primes and do the same work; each run of the baseline checks that it ends
 // with the modulus ours found for that seed.
 //
-//   KeyGenRun_L<L>/ours, /baseline    one run each iteration (the host asks to stop after it)
+//   KeyGenRun_L<L>/ours, /baseline    one run each iteration (the host asks to stop after it), L = 64,
+//                                     128 and 254
 //   PumpGap_L128/...                  a whole generation (runs until a valid one, at most 50)
 //   PumpGap_L256/...                  one run
 //   TrialDivision_512/...             the trial division of 256 random odd 512-bit numbers
@@ -403,6 +404,7 @@ private:
 int main(int argc, char** argv) {
     Register("KeyGenRun_L64", 64, 1, 12);
     Register("KeyGenRun_L128", 128, 1, 6);
+    Register("KeyGenRun_L254", 254, 1, 3);
     Register("PumpGap_L128", 128, 0, 1);
     Register("PumpGap_L256", 256, 1, 1);
     for (const bool ours : {true, false}) {

@@ -154,17 +154,17 @@ void CheckModular(const TBigInt& a, const TBigInt& b, const TBigInt& n, mpz_ptr 
     mpz_powm(expected, av, absE, nv);
     // Every form of the exponentiation on the same operands; the reference takes a bit per step, so it
     // gets short exponents only.
-    for (const auto form : {detail::TPowerModForm::Reference, detail::TPowerModForm::Words,
-                            detail::TPowerModForm::WordsUnrolled, detail::TPowerModForm::Ifma,
-                            detail::TPowerModForm::IfmaPortable}) {
-        if (!detail::PowerModFormAvailable(form) ||
+    const std::size_t bits = mpz_sizeinbase(nv, 2);
+    for (const auto form : detail::kPowerModForms) {
+        const bool limbs = form == detail::TPowerModForm::Ifma || form == detail::TPowerModForm::IfmaPortable;
+        if (!detail::PowerModFormAvailable(form) || (limbs && bits > detail::kIfmaMaxBits) ||
             (form == detail::TPowerModForm::Reference && mpz_sizeinbase(absE, 2) > 64))
             continue;
-        detail::UsePowerModForm(form);
-        BigIntPowerMod(a, b, n, p);
-        detail::UsePowerModForm(detail::BestPowerModForm());
+        detail::PowerModWith(form, a, b, n, p);
         Check(Equals(p, expected) && p.Positive == 1, "PowerMod");
     }
+    BigIntPowerMod(a, b, n, p);
+    Check(Equals(p, expected) && p.Positive == 1, "PowerMod in the default form");
 
     TBigInt y;
     BigIntSquareMod(a, n, y);

@@ -24,19 +24,24 @@ struct TIfmaLanes {
     static Vector MulLowAdd(Vector acc, Vector a, Vector b) { return _mm512_madd52lo_epu64(acc, a, b); }
     static Vector MulHighAdd(Vector acc, Vector a, Vector b) { return _mm512_madd52hi_epu64(acc, a, b); }
     static Vector ShiftDown(Vector v, Vector above) { return _mm512_alignr_epi64(above, v, 1); }
-    static std::uint64_t Lane0(Vector v) {
-        return static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm512_castsi512_si128(v)));
-    }
-    static Vector AddLane0(Vector v, std::uint64_t x) {
-        return _mm512_mask_add_epi64(v, 1, v, _mm512_set1_epi64(static_cast<long long>(x)));
+    static std::uint64_t Lane1(Vector v) {
+        return static_cast<std::uint64_t>(_mm_extract_epi64(_mm512_castsi512_si128(v), 1));
     }
 };
 
 } // namespace
 
-void IfmaAlmostMontgomeryProduct(const std::uint64_t* a, const std::uint64_t* b, const TIfmaModulus& m,
-                                 std::uint64_t* r) {
-    AlmostMontgomeryProduct<TIfmaLanes>(a, b, m, r);
+TLimbProducts IfmaLimbProducts() {
+    return LimbProductFor<TIfmaLanes>;
+}
+
+} // namespace zarn::bigint
+
+#else
+namespace zarn::bigint {
+
+TLimbProducts IfmaLimbProducts() {
+    return nullptr;
 }
 
 } // namespace zarn::bigint

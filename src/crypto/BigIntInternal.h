@@ -85,9 +85,7 @@ void MultiplyThroughPairs(const Digit* a, std::size_t na, const Digit* b, std::s
 // room for nb + 1 digits.
 void DivideDigits(Digit* r, std::size_t& rn, const Digit* b, std::size_t nb, Digit* q, Digit* scratch);
 
-// P = Base^|E| mod N by the engine in `form` (any form but the reference), for an odd N > 1 and
-// 0 <= Base < N, all in normal form; P is a different record.
-void EnginePowerMod(const TBigInt& Base, const TBigInt& E, const TBigInt& N, detail::TPowerModForm form,
-                    TBigInt& P);
+// The bit length of |A|: 0 for zero.
+std::size_t BitLength(const TBigInt& A);
 
 } // namespace zarn::bigint

@@ -1,8 +1,9 @@
 // Modular arithmetic as specified: reduction of products and squares, gcd, inverse, the Montgomery radix
 // and reduction on digits, and the right-to-left binary exponentiation built on them (the reference that
-// the fast forms of BigIntPowerMod are held to). BigIntPowerMod itself hands the work to the engine in
-// BigIntMontgomery.cpp unless the reference is chosen.
+// the fast forms of BigIntPowerMod are held to). BigIntPowerMod hands the work to the engine of
+// BigIntMontgomery.cpp in the default form for the size, PowerModWith in the form it is given.
 #include "BigIntInternal.h"
+#include "BigIntWords.h"
 #include "crypto/BigInt.h"
 #include "platform/Errors.h"
 
@@ -303,24 +304,52 @@ void PowerModReference(const TBigInt& Base, const TBigInt& E, const TBigInt& N, 
 
 } // namespace detail
 
-void BigIntPowerMod(const TBigInt& Base, const TBigInt& E, const TBigInt& N, TBigInt& P) {
-    CheckValue(Base, "BigIntPowerMod");
-    CheckValue(E, "BigIntPowerMod");
-    CheckValue(N, "BigIntPowerMod");
+namespace {
+
+void CheckPowerModOperands(const TBigInt& Base, const TBigInt& E, const TBigInt& N, const char* operation) {
+    CheckValue(Base, operation);
+    CheckValue(E, operation);
+    CheckValue(N, operation);
     const bool oddAboveOne = N.Positive != 0 && (N.Digits[1] & 1) != 0 && !IsOne(N);
-    ZARN_ASSERT(oddAboveOne, "BigIntPowerMod: the modulus must be odd and greater than 1.", kSourceName);
+    ZARN_ASSERT(oddAboveOne, std::string(operation) + ": the modulus must be odd and greater than 1.",
+                kSourceName);
+}
+
+// P = Base^|E| mod N in `form`, for checked operands; a Base outside 0 .. N - 1 enters as its residue.
+void PowerModIn(detail::TPowerModForm form, const TBigInt& Base, const TBigInt& E, const TBigInt& N,
+                TBigInt& P) {
     TBigInt result;
-    const detail::TPowerModForm form = detail::ActivePowerModForm();
     if (form == detail::TPowerModForm::Reference) {
         detail::PowerModReference(Base, E, N, result);
     } else if (IsNegative(Base) || BigIntCompareAbs(Base, N) != boSmaller) {
         TBigInt residue;
         BigIntMod(Base, N, residue);
-        EnginePowerMod(residue, E, N, form, result);
+        EnginePower(residue, E, N, KernelsOf(form), result);
     } else {
-        EnginePowerMod(Base, E, N, form, result);
+        EnginePower(Base, E, N, KernelsOf(form), result);
     }
     P = std::move(result);
 }
+
+} // namespace
+
+void BigIntPowerMod(const TBigInt& Base, const TBigInt& E, const TBigInt& N, TBigInt& P) {
+    CheckPowerModOperands(Base, E, N, "BigIntPowerMod");
+    PowerModIn(detail::DefaultPowerModForm(BitLength(N)), Base, E, N, P);
+}
+
+namespace detail {
+
+void PowerModWith(TPowerModForm form, const TBigInt& Base, const TBigInt& E, const TBigInt& N, TBigInt& P) {
+    CheckPowerModOperands(Base, E, N, "PowerModWith");
+    ZARN_ASSERT(PowerModFormAvailable(form), "PowerModWith: the form is not available on this processor.",
+                kSourceName);
+    const bool limbs = form == TPowerModForm::Ifma || form == TPowerModForm::IfmaPortable;
+    ZARN_ASSERT(!limbs || BitLength(N) <= kIfmaMaxBits, "PowerModWith: the modulus is too long for IFMA limbs.",
+                kSourceName);
+    PowerModIn(form, Base, E, N, P);
+}
+
+} // namespace detail
 
 } // namespace zarn

@@ -3,8 +3,8 @@
 // takes -N^(-1) mod 2^64 by Newton's iteration, R mod N by doublings from the top bit of N, and R^2 mod N
 // by squarings and doublings in Montgomery form: no long division. The Montgomery product (BigIntWords.h)
 // runs for a run-time word count or unrolled for the counts of kUnrolledWords. The exponent is taken in
-// sliding windows over a table of odd powers, on the words or on IFMA limbs; the IFMA product is checked
-// against the words once before it is used.
+// sliding windows over a table of odd powers, on the words or on IFMA limbs. Which kernels a form names is
+// decided in KernelsOf alone.
 #include "BigIntInternal.h"
 #include "BigIntWords.h"
 #include "crypto/BigInt.h"
@@ -12,25 +12,21 @@
 #include "platform/Errors.h"
 
 #include <algorithm>
+#include <chrono>
 #include <iterator>
 #include <vector>
-
-#if defined(__x86_64__)
-#include <cpuid.h>
-#include <immintrin.h>
-#endif
 
 namespace zarn {
 
 namespace bigint {
-
-namespace {
 
 std::size_t BitLength(const TBigInt& A) {
     const std::size_t n = Count(A);
     const auto top = static_cast<std::uint64_t>(A.Digits[n]);
     return kDigitBits * (n - 1) + (top == 0 ? 0 : kWordBits - static_cast<std::size_t>(__builtin_clzll(top)));
 }
+
+namespace {
 
 // The magnitude of A in w[0 .. words).
 void ToWords(const TBigInt& A, Word* w, std::size_t words) {
@@ -45,9 +41,15 @@ void FromWords(const Word* w, std::size_t words, TBigInt& A) {
     A.Positive = 1;
 }
 
+} // namespace
+
+TWordKernels GenericWordKernels(std::size_t) {
+    return {MultiplyWords<0>, SquareWords<0>};
+}
+
 // The unrolled kernels for n words where the files hold them (exactly the counts of kUnrolledWords, which
 // the tests rely on), else the generic loop.
-TWordKernels WordKernels(std::size_t n, bool unrolled) {
+TWordKernels UnrolledWordKernels(std::size_t n) {
     TWordKernels kernels;
     for (const auto group : {UnrolledWords1To8, UnrolledWords9To12, UnrolledWords13To16, UnrolledWords32}) {
         if (kernels.Multiply == nullptr)
@@ -57,8 +59,10 @@ TWordKernels WordKernels(std::size_t n, bool unrolled) {
                         std::end(detail::kUnrolledWords);
     ZARN_ASSERT(listed == (kernels.Multiply != nullptr), "WordKernels: kUnrolledWords and the files differ.",
                 "Common\\BigInt");
-    return unrolled && listed ? kernels : TWordKernels{MultiplyWords<0>, SquareWords<0>};
+    return listed ? kernels : GenericWordKernels(n);
 }
+
+namespace {
 
 // The Montgomery arithmetic on words that the window loop and the set-up use.
 struct TWordArithmetic {
@@ -106,44 +110,6 @@ void PowerOfTwo(const TWordArithmetic& arithmetic, std::size_t bits, std::size_t
         if (((e >> bit) & 1) != 0)
             DoubleModN(y, m);
     }
-}
-
-// ---- IFMA ----
-
-#if defined(__x86_64__)
-// The operating system's saved-state mask; only called once OSXSAVE is known.
-__attribute__((target("xsave"))) unsigned long long SavedState() {
-    return _xgetbv(0);
-}
-#endif
-
-bool IfmaFound() {
-#if defined(__x86_64__)
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0 || (ecx & bit_OSXSAVE) == 0)
-        return false;
-    if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0)
-        return false;
-    if ((ebx & bit_AVX512F) == 0 || (ebx & bit_AVX512IFMA) == 0)
-        return false;
-    // The operating system saves the vector state: SSE, AVX, the mask registers and both zmm halves.
-    return (SavedState() & 0xE6) == 0xE6;
-#else
-    return false;
-#endif
-}
-
-bool IfmaAvailable() {
-    static const bool available = IfmaFound();
-    return available;
-}
-
-TLimbProduct IfmaProduct() {
-#if defined(__x86_64__)
-    return IfmaAlmostMontgomeryProduct;
-#else
-    return nullptr;
-#endif
 }
 
 // The Montgomery arithmetic on limbs of 52 bits, by IFMA or by other lanes.
@@ -208,63 +174,81 @@ std::size_t WindowWidth(std::size_t eBits) {
     return best;
 }
 
-// P = Base^|E| mod N on words with the generic or the unrolled products, or on limbs with `limbProduct`.
-void Power(const TBigInt& Base, const TBigInt& E, const TBigInt& N, bool unrolled, TLimbProduct limbProduct,
-           TBigInt& P) {
+// The set-up for N in one block: N, the scratch, and the word and limb arithmetic on them.
+struct TEngine {
+    TEngine(const TBigInt& N, const TEngineKernels& kernels, std::size_t extra)
+        : Bits(BitLength(N)), Words(WordsFor(Bits)), Limbs(LimbsFor(Bits)), Vectors((Limbs + kLanes - 1) / kLanes),
+          LimbProduct(kernels.Limbs != nullptr ? kernels.Limbs(Vectors) : nullptr),
+          Stride(LimbProduct != nullptr ? kLanes * Vectors : Words),
+          Block(2 * Words + (LimbProduct != nullptr ? Stride : 0) + extra, 0),
+          WordArithmetic{{Block.data(), 0, Words, Block.data() + Words}, kernels.Words(Words), Words},
+          LimbArithmetic{{Block.data() + 2 * Words, 0, Limbs, Vectors}, LimbProduct, Stride} {
+        Word* modulus = Block.data();
+        ToWords(N, modulus, Words);
+        WordArithmetic.Modulus.Inverse = NegativeInverse(modulus[0]);
+        if (LimbProduct != nullptr) {
+            Repack(modulus, Words, kWordBits, Block.data() + 2 * Words, Stride, kLimbBits);
+            LimbArithmetic.Modulus.Inverse = WordArithmetic.Modulus.Inverse & kLimbMask;
+        }
+    }
+    // The words of one number in the arithmetic `kernels` give for N of `bits` bits.
+    static std::size_t StrideFor(const TEngineKernels& kernels, std::size_t bits) {
+        return kernels.Limbs != nullptr ? kLanes * ((LimbsFor(bits) + kLanes - 1) / kLanes) : WordsFor(bits);
+    }
+    // Room for the caller after the engine's own words.
+    Word* Extra() { return Block.data() + 2 * Words + (LimbProduct != nullptr ? Stride : 0); }
+
+    std::size_t Bits, Words, Limbs, Vectors;
+    TLimbProduct LimbProduct;
+    std::size_t Stride;
+    std::vector<Word> Block;
+    TWordArithmetic WordArithmetic;
+    TLimbArithmetic LimbArithmetic;
+};
+
+// P = Base^|E| mod N with the kernels given: on words, or on limbs when they include limb products.
+void Power(const TBigInt& Base, const TBigInt& E, const TBigInt& N, const TEngineKernels& kernels, TBigInt& P) {
     const std::size_t eBits = BitLength(E);
     if (eBits == 0) {
         SetSmall(P, 1);
         return;
     }
-    const std::size_t bits = BitLength(N);
-    const std::size_t n = WordsFor(bits);
+    const std::size_t n = WordsFor(BitLength(N));
     const std::size_t width = WindowWidth(eBits);
     const std::size_t entries = std::size_t{1} << (width - 1);
-    const bool limbs = limbProduct != nullptr;
-    // IFMA: R' = 2^(52 k) with 4N <= R', in vectors of eight limbs.
-    const std::size_t k = (bits + 2 + kLimbBits - 1) / kLimbBits;
-    const std::size_t vectors = (k + kLanes - 1) / kLanes;
-    const std::size_t stride = limbs ? kLanes * vectors : n;
-
-    // One block: N, the scratch, base, a set-up value and the product, the exponent, then the table, the
-    // power and x in the stride of the arithmetic, and for the limbs N and the accumulator.
-    std::vector<Word> block(5 * n + WordsFor(eBits) + (entries + 2 + (limbs ? 2 : 0)) * stride, 0);
-    Word* modulus = block.data();
-    Word* scratch = modulus + n;
-    Word* base = scratch + n;
+    const std::size_t stride = TEngine::StrideFor(kernels, BitLength(N));
+    // After the engine's block: base, a set-up value and the product, the exponent, then the table, the
+    // power and x in the stride of the arithmetic.
+    TEngine engine(N, kernels, 3 * n + WordsFor(eBits) + (entries + 2) * stride);
+    Word* base = engine.Extra();
     Word* value = base + n;
     Word* product = value + n;
     Word* exponent = product + n;
     Word* table = exponent + WordsFor(eBits);
     Word* power = table + entries * stride;
     Word* x = power + stride;
-    Word* limbModulus = x + stride;
-    Word* accumulator = limbModulus + stride;
-    ToWords(N, modulus, n);
+    const Word* modulus = engine.WordArithmetic.Modulus.N;
     ToWords(Base, base, n);
     ToWords(E, exponent, WordsFor(eBits));
-    const TWordArithmetic words{
-        {modulus, NegativeInverse(modulus[0]), n, scratch}, WordKernels(n, unrolled), n};
+    const TWordArithmetic& words = engine.WordArithmetic;
 
-    if (!limbs) {
-        PowerOfTwo(words, bits, kWordBits * n, value); // R^2 mod N
-        words.Multiply(base, value, x);                // base R mod N
+    if (engine.LimbProduct == nullptr) {
+        PowerOfTwo(words, engine.Bits, kWordBits * n, value); // R^2 mod N
+        words.Multiply(base, value, x);                       // base R mod N
         WindowPower(words, x, exponent, eBits, width, table, power);
         for (std::size_t i = 0; i < n; ++i)
             value[i] = i == 0 ? 1 : 0;
         words.Multiply(power, value, product);
     } else {
-        PowerOfTwo(words, bits, kLimbBits * k, value); // R 2^(52 k) mod N
-        words.Multiply(base, value, product);          // base 2^(52 k) mod N
+        const TLimbArithmetic& limbs = engine.LimbArithmetic;
+        PowerOfTwo(words, engine.Bits, kLimbBits * engine.Limbs, value); // R 2^(52 k) mod N
+        words.Multiply(base, value, product);                            // base 2^(52 k) mod N
         Repack(product, n, kWordBits, x, stride, kLimbBits);
-        Repack(modulus, n, kWordBits, limbModulus, stride, kLimbBits);
-        const TLimbArithmetic arithmetic{
-            {limbModulus, words.Modulus.Inverse & kLimbMask, k, vectors, accumulator}, limbProduct, stride};
-        WindowPower(arithmetic, x, exponent, eBits, width, table, power);
+        WindowPower(limbs, x, exponent, eBits, width, table, power);
         for (std::size_t i = 0; i < stride; ++i)
             x[i] = i == 0 ? 1 : 0;
-        arithmetic.Multiply(power, x, power); // out of Montgomery form: at most N
-        Repack(power, k, kLimbBits, product, n, kWordBits);
+        limbs.Multiply(power, x, power); // out of Montgomery form: at most N
+        Repack(power, engine.Limbs, kLimbBits, product, n, kWordBits);
         if (AtLeast(product, modulus, n))
             SubtractWords(product, modulus, n);
     }
@@ -273,87 +257,44 @@ void Power(const TBigInt& Base, const TBigInt& E, const TBigInt& N, bool unrolle
 
 } // namespace
 
-void EnginePowerMod(const TBigInt& Base, const TBigInt& E, const TBigInt& N, detail::TPowerModForm form,
-                    TBigInt& P) {
-    TLimbProduct limbProduct = nullptr;
-    if (form == detail::TPowerModForm::IfmaPortable)
-        limbProduct = AlmostMontgomeryProduct<TPortableLanes>;
-    else if (form == detail::TPowerModForm::Ifma && BitLength(N) >= detail::kIfmaMinBits)
-        limbProduct = IfmaProduct();
-    Power(Base, E, N, form != detail::TPowerModForm::Words, limbProduct, P);
-}
-
-// Operands from a fixed seed (splitmix64): odd moduli of the given lengths, bases one bit shorter and
-// exponents as long as the moduli. 768 bits is where the IFMA form starts, 830 and 831 bits fill two
-// vectors and begin a third, 2048 bits is the common size, and 4158 bits fills ten vectors.
-bool LimbProductAgrees(TLimbProduct product) {
-    std::uint64_t state = 0x5EED;
-    const auto draw = [&state](std::size_t bits, TBigInt& x) {
-        std::vector<Word> words(WordsFor(bits));
-        for (Word& word : words) {
-            state += 0x9E3779B97F4A7C15;
-            Word z = state;
-            z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9;
-            z = (z ^ (z >> 27)) * 0x94D049BB133111EB;
-            word = z ^ (z >> 31);
-        }
-        if (bits % kWordBits != 0)
-            words.back() &= (Word{1} << (bits % kWordBits)) - 1;
-        words.back() |= Word{1} << ((bits - 1) % kWordBits);
-        FromWords(words.data(), words.size(), x);
-    };
-    for (const std::size_t bits : {768, 830, 831, 2048, 4158}) {
-        TBigInt N, base, E, expected, actual;
-        draw(bits, N);
-        N.Digits[1] |= 1;
-        draw(bits - 1, base);
-        draw(bits, E);
-        Power(base, E, N, true, nullptr, expected);
-        Power(base, E, N, true, product, actual);
-        if (actual.Digits != expected.Digits)
-            return false;
+TEngineKernels KernelsOf(detail::TPowerModForm form) {
+    switch (form) {
+    case detail::TPowerModForm::Words:
+        return {GenericWordKernels, nullptr};
+    case detail::TPowerModForm::Ifma:
+        return {UnrolledWordKernels, IfmaLimbProducts()};
+    case detail::TPowerModForm::IfmaPortable:
+        return {UnrolledWordKernels, LimbProductFor<TPortableLanes>};
+    default:
+        return {UnrolledWordKernels, nullptr};
     }
-    return true;
 }
 
-detail::TPowerModForm ChooseBestForm(bool ifmaFound, TLimbProduct product) {
-    return ifmaFound && product != nullptr && LimbProductAgrees(product)
-               ? detail::TPowerModForm::Ifma
-               : detail::TPowerModForm::WordsUnrolled;
+void EnginePower(const TBigInt& Base, const TBigInt& E, const TBigInt& N, const TEngineKernels& kernels,
+                 TBigInt& P) {
+    Power(Base, E, N, kernels, P);
+}
+
+double SquaringSeconds(const TBigInt& N, const TEngineKernels& kernels, int count) {
+    const std::size_t n = WordsFor(BitLength(N));
+    TEngine engine(N, kernels, n + TEngine::StrideFor(kernels, BitLength(N)));
+    Word* half = engine.Extra();
+    Word* x = half + n;
+    // Half of N: below N, and below 2N as limbs.
+    ToWords(N, half, n);
+    for (std::size_t i = 0; i < n; ++i)
+        half[i] = (half[i] >> 1) | (i + 1 < n ? half[i + 1] << (kWordBits - 1) : 0);
+    Repack(half, n, kWordBits, x, engine.Stride, engine.LimbProduct != nullptr ? kLimbBits : kWordBits);
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < count; ++i) {
+        if (engine.LimbProduct == nullptr)
+            engine.WordArithmetic.Square(x, x);
+        else
+            engine.LimbArithmetic.Square(x, x);
+    }
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 } // namespace bigint
-
-namespace detail {
-
-namespace {
-
-TPowerModForm& ActiveForm() {
-    static TPowerModForm active = BestPowerModForm();
-    return active;
-}
-
-} // namespace
-
-bool PowerModFormAvailable(TPowerModForm form) {
-    return form != TPowerModForm::Ifma || BestPowerModForm() == TPowerModForm::Ifma;
-}
-
-TPowerModForm BestPowerModForm() {
-    static const TPowerModForm best = bigint::ChooseBestForm(bigint::IfmaAvailable(), bigint::IfmaProduct());
-    return best;
-}
-
-TPowerModForm ActivePowerModForm() {
-    return ActiveForm();
-}
-
-void UsePowerModForm(TPowerModForm form) {
-    ZARN_ASSERT(PowerModFormAvailable(form), "UsePowerModForm: not available on this processor.",
-                "Common\\BigInt");
-    ActiveForm() = form;
-}
-
-} // namespace detail
 
 } // namespace zarn

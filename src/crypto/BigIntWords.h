@@ -5,6 +5,7 @@
 #pragma once
 
 #include "BigIntInternal.h"
+#include "crypto/BigIntIfma.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -162,5 +163,27 @@ TWordKernels UnrolledWords1To8(std::size_t n);
 TWordKernels UnrolledWords9To12(std::size_t n);
 TWordKernels UnrolledWords13To16(std::size_t n);
 TWordKernels UnrolledWords32(std::size_t n);
+
+// The word kernels for n words: the generic loop, or the unrolled one where the files hold it.
+TWordKernels GenericWordKernels(std::size_t n);
+TWordKernels UnrolledWordKernels(std::size_t n);
+
+// What the engine computes with: word kernels for the set-up (and for the whole exponentiation when there
+// are no limb products), and limb products on 52-bit limbs.
+struct TEngineKernels {
+    TWordKernels (*Words)(std::size_t n);
+    TLimbProducts Limbs; // null: words only
+};
+
+// The kernels a form of the exponentiation names; the one place that decides it.
+TEngineKernels KernelsOf(detail::TPowerModForm form);
+
+// P = Base^|E| mod N with `kernels`, for an odd N > 1 and 0 <= Base < N, all in normal form; P is a
+// different record.
+void EnginePower(const TBigInt& Base, const TBigInt& E, const TBigInt& N, const TEngineKernels& kernels,
+                 TBigInt& P);
+
+// The time `count` Montgomery squarings take with `kernels` at N's size, in seconds.
+double SquaringSeconds(const TBigInt& N, const TEngineKernels& kernels, int count);
 
 } // namespace zarn::bigint

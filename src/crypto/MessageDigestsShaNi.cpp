@@ -1,27 +1,20 @@
 // SHA-1 compression with the processor's SHA instructions (x86-64 SHA extensions). Built with the
 // instruction set enabled for these functions only; called only after the processor reported it.
+#include "Processor.h"
 #include "crypto/MessageDigests.h"
-
-#if defined(__x86_64__) || defined(__i386__)
-#include <cpuid.h>
-#include <immintrin.h>
 
 namespace zarn::sha1 {
 
 bool ShaInstructionsAvailable() {
-    static const bool available = [] {
-        unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-        if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0)
-            return false;
-        const bool ssse3 = (ecx & (1u << 9)) != 0;
-        const bool sse41 = (ecx & (1u << 19)) != 0;
-        if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0)
-            return false;
-        const bool sha = (ebx & (1u << 29)) != 0;
-        return ssse3 && sse41 && sha;
-    }();
-    return available;
+    return processor::Features().Sha;
 }
+
+} // namespace zarn::sha1
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+
+namespace zarn::sha1 {
 
 namespace {
 
@@ -84,9 +77,6 @@ CompressShaInstructions(std::uint32_t state[5], const unsigned char* blocks, std
 #else
 
 namespace zarn::sha1 {
-bool ShaInstructionsAvailable() {
-    return false;
-}
 void CompressShaInstructions(std::uint32_t state[5], const unsigned char* blocks, std::size_t count) {
     CompressPortable(state, blocks, count);
 }

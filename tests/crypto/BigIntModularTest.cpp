@@ -53,7 +53,7 @@ TEST_P(BigIntPowerModForms, KnownValues) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c[0]) + "^" + c[1] + " mod " + c[2]);
         TBigInt P;
-        BigIntPowerMod(Decimal(c[0]), Decimal(c[1]), Decimal(c[2]), P);
+        PowerMod(Decimal(c[0]), Decimal(c[1]), Decimal(c[2]), P);
         EXPECT_TRUE(Holds(P, ValueOf(Decimal(c[3])), 1));
     }
 }
@@ -209,18 +209,18 @@ void ExpectEveryFormAgrees(const TBigInt& base, const TBigInt& E, const TBigInt&
     TBigInt reference;
     detail::PowerModReference(base, E, N, reference);
     ASSERT_TRUE(Holds(reference, expected, 1)) << "reference";
-    for (const auto form : {detail::TPowerModForm::Words, detail::TPowerModForm::WordsUnrolled,
-                            detail::TPowerModForm::Ifma, detail::TPowerModForm::IfmaPortable}) {
-        if (!detail::PowerModFormAvailable(form))
+    for (const auto form : detail::kPowerModForms) {
+        if (form == detail::TPowerModForm::Reference || !detail::PowerModFormAvailable(form))
             continue;
-        detail::UsePowerModForm(form);
         TBigInt P;
-        BigIntPowerMod(base, E, N, P);
-        detail::UsePowerModForm(detail::BestPowerModForm());
-        const std::string name = test::bigint::PowerModFormName({form, 0});
+        detail::PowerModWith(form, base, E, N, P);
+        const std::string name = detail::PowerModFormName(form);
         ASSERT_TRUE(Holds(P, expected, 1)) << name;
         ASSERT_EQ(P.Digits, reference.Digits) << name;
     }
+    TBigInt P;
+    BigIntPowerMod(base, E, N, P);
+    ASSERT_EQ(P.Digits, reference.Digits) << "default";
 }
 
 // An odd modulus of exactly `bits` bits (3 for two bits), in the shapes TOperands makes.
@@ -291,8 +291,10 @@ TEST(BigIntPowerMod, EveryFormWithFullSizeExponents) {
     }
 }
 
-// The lanes with one operation wrong: the shift that moves a limb across vectors forgets the vector
-// above (only numbers of more than eight limbs notice), or the high half of a product loses its top bit.
+// Wrong products for the check before the IFMA form is used: the shift that moves a limb across vectors
+// forgets the vector above (only numbers of more than eight limbs notice), the high half of a product
+// loses its top bit, or the product takes one step too few where the modulus has a bit length of
+// 52 j - 1 or 52 j (its top limb is then empty and only makes room for 4N).
 struct TLanesDroppingTheVectorAbove : bigint::TPortableLanes {
     static Vector ShiftDown(const Vector& v, const Vector&) { return TPortableLanes::ShiftDown(v, Zero()); }
 };
@@ -304,23 +306,90 @@ struct TLanesWithAShortHighHalf : bigint::TPortableLanes {
         return acc;
     }
 };
+template <int TopBitOfLimbBelow>
+void OneStepShort(const std::uint64_t* a, const std::uint64_t* b, const bigint::TIfmaModulus& m,
+                  std::uint64_t* r) {
+    bigint::TIfmaModulus shorter = m;
+    if (m.Limbs >= 2 && m.N[m.Limbs - 1] == 0 && static_cast<int>(m.N[m.Limbs - 2] >> 51) == TopBitOfLimbBelow)
+        --shorter.Limbs;
+    bigint::AlmostMontgomeryProduct<bigint::TPortableLanes, 0>(a, b, shorter, r);
+}
+template <int TopBitOfLimbBelow>
+bigint::TLimbProduct OneStepShortFor(std::size_t) {
+    return OneStepShort<TopBitOfLimbBelow>;
+}
 
-// The check before the IFMA form is used, run here on the IFMA algorithm in plain lanes: it passes the
-// right product and refuses both wrong ones, and the default form falls back to the word engine unless
-// the processor has IFMA and its product passed.
 TEST(BigIntPowerMod, IfmaIsUsedOnlyAfterItsResultsMatchTheWords) {
-    using detail::TPowerModForm;
-    const bigint::TLimbProduct right = bigint::AlmostMontgomeryProduct<bigint::TPortableLanes>;
-    for (const bigint::TLimbProduct wrong : {bigint::AlmostMontgomeryProduct<TLanesDroppingTheVectorAbove>,
-                                             bigint::AlmostMontgomeryProduct<TLanesWithAShortHighHalf>}) {
+    EXPECT_TRUE(bigint::LimbProductAgrees(bigint::LimbProductFor<bigint::TPortableLanes>));
+    for (const bigint::TLimbProducts wrong :
+         {bigint::LimbProductFor<TLanesDroppingTheVectorAbove>, bigint::LimbProductFor<TLanesWithAShortHighHalf>,
+          OneStepShortFor<0>, OneStepShortFor<1>})
         EXPECT_FALSE(bigint::LimbProductAgrees(wrong));
-        EXPECT_EQ(bigint::ChooseBestForm(true, wrong), TPowerModForm::WordsUnrolled);
+}
+
+// The choice of the default form, with the check and the measurement replaced: no check below
+// kIfmaMinBits or above kIfmaMaxBits, one check at the first size in between, one measurement per word
+// count, and IFMA only where it was measured faster and passed its check.
+TEST(BigIntPowerMod, DefaultFormIsTheFasterOneAtEachSize) {
+    using detail::TPowerModForm;
+    int checks = 0;
+    std::vector<std::size_t> measured;
+    bigint::TFormChooser chooser(
+        [&checks] {
+            ++checks;
+            return true;
+        },
+        [&measured](std::size_t bits) {
+            measured.push_back(bits);
+            return bits >= 1500;
+        });
+    EXPECT_EQ(chooser.FormFor(detail::kIfmaMinBits - 1), TPowerModForm::WordsUnrolled);
+    EXPECT_EQ(chooser.FormFor(detail::kIfmaMaxBits + 1), TPowerModForm::WordsUnrolled);
+    EXPECT_EQ(checks, 0);
+    EXPECT_EQ(chooser.FormFor(1024), TPowerModForm::WordsUnrolled);
+    EXPECT_EQ(chooser.FormFor(2048), TPowerModForm::Ifma);
+    EXPECT_EQ(chooser.FormFor(2047), TPowerModForm::Ifma);
+    EXPECT_EQ(chooser.FormFor(1000), TPowerModForm::WordsUnrolled);
+    EXPECT_EQ(checks, 1);
+    EXPECT_EQ(measured, (std::vector<std::size_t>{1024, 2048}));
+
+    bigint::TFormChooser refused([] { return false; },
+                                 [](std::size_t) {
+                                     ADD_FAILURE() << "measured although IFMA failed its check";
+                                     return true;
+                                 });
+    EXPECT_EQ(refused.FormFor(2048), TPowerModForm::WordsUnrolled);
+    EXPECT_FALSE(refused.IfmaUsable());
+
+    // The process's own choice: the words below and above the IFMA range, and Ifma only where available.
+    for (const std::size_t bits : {256, 512, 767, 768, 1024, 2048, 4096}) {
+        EXPECT_TRUE(detail::DefaultPowerModForm(bits) == TPowerModForm::WordsUnrolled ||
+                    (bits >= detail::kIfmaMinBits && detail::PowerModFormAvailable(TPowerModForm::Ifma)))
+            << bits;
     }
-    EXPECT_EQ(bigint::ChooseBestForm(true, right), TPowerModForm::Ifma);
-    EXPECT_EQ(bigint::ChooseBestForm(false, right), TPowerModForm::WordsUnrolled);
-    EXPECT_EQ(bigint::ChooseBestForm(true, nullptr), TPowerModForm::WordsUnrolled);
-    EXPECT_EQ(detail::PowerModFormAvailable(TPowerModForm::Ifma),
-              detail::BestPowerModForm() == TPowerModForm::Ifma);
+    EXPECT_EQ(detail::DefaultPowerModForm(detail::kIfmaMaxBits + 1), TPowerModForm::WordsUnrolled);
+}
+
+// The largest modulus the Ifma forms take, all ones, so that every limb of N is at its largest: the
+// plain lanes, which give the IFMA instructions' results, agree with GMP there. One bit more is refused.
+TEST(BigIntPowerMod, IfmaFormsStopAtTheirProvenBound) {
+    TGmp N = PowerOfTwo(detail::kIfmaMaxBits);
+    mpz_sub_ui(N.get(), N.get(), 1);
+    TGmp base = PowerOfTwo(detail::kIfmaMaxBits - 1);
+    mpz_sub_ui(base.get(), base.get(), 3);
+    const TBigInt E = RecordOf(65537);
+    TBigInt P;
+    detail::PowerModWith(detail::TPowerModForm::IfmaPortable, RecordOf(base), E, RecordOf(N), P);
+    EXPECT_TRUE(Holds(P, ExpectedPower(RecordOf(base), E, RecordOf(N)), 1));
+
+    mpz_mul_2exp(N.get(), N.get(), 1);
+    mpz_add_ui(N.get(), N.get(), 1);
+    for (const auto form : {detail::TPowerModForm::IfmaPortable, detail::TPowerModForm::Ifma}) {
+        if (detail::PowerModFormAvailable(form)) {
+            EXPECT_THROW(detail::PowerModWith(form, RecordOf(base), E, RecordOf(N), P), EAssertionFailed)
+                << detail::PowerModFormName(form);
+        }
+    }
 }
 
 TEST_P(BigIntPowerModForms, BasesSharingAFactorWithTheModulus) {
@@ -354,7 +423,7 @@ TEST_P(BigIntPowerModForms, BasesSharingAFactorWithTheModulus) {
         const TBigInt E = RecordOf(operands.Magnitude(1 + static_cast<unsigned>(operands.Below(10))));
         SCOPED_TRACE(Describe(B) + " ^ " + Describe(E) + " mod " + Describe(N));
         TBigInt P;
-        BigIntPowerMod(B, E, N, P);
+        PowerMod(B, E, N, P);
         EXPECT_TRUE(Holds(P, ExpectedPower(B, E, N), 1));
     }
 }

@@ -104,26 +104,10 @@ std::string Describe(const TBigInt& A) {
 void TPowerModFormTest::SetUp() {
     if (!detail::PowerModFormAvailable(GetParam()))
         GTEST_SKIP() << "not offered by this processor";
-    detail::UsePowerModForm(GetParam());
-}
-
-void TPowerModFormTest::TearDown() {
-    detail::UsePowerModForm(detail::BestPowerModForm());
 }
 
 std::string PowerModFormName(const ::testing::TestParamInfo<detail::TPowerModForm>& info) {
-    switch (info.param) {
-    case detail::TPowerModForm::Reference:
-        return "Reference";
-    case detail::TPowerModForm::Words:
-        return "Words";
-    case detail::TPowerModForm::WordsUnrolled:
-        return "WordsUnrolled";
-    case detail::TPowerModForm::Ifma:
-        return "Ifma";
-    default:
-        return "IfmaPortable";
-    }
+    return detail::PowerModFormName(info.param);
 }
 
 int Scaled(int count) {

@@ -36,15 +36,16 @@ std::string Describe(const TBigInt& A);
 ::testing::AssertionResult Holds(const TBigInt& A, mpz_srcptr expected, int flag);
 ::testing::AssertionResult Holds(const TBigInt& A, const TGmp& expected, int flag);
 
-// A fixture whose tests run once per form of BigIntPowerMod; forms the processor lacks are skipped.
+// A fixture whose tests run once per form of the exponentiation; forms the processor lacks are skipped.
 class TPowerModFormTest : public ::testing::TestWithParam<detail::TPowerModForm> {
 protected:
     void SetUp() override;
-    void TearDown() override;
+    // BigIntPowerMod in the test's form.
+    void PowerMod(const TBigInt& Base, const TBigInt& E, const TBigInt& N, TBigInt& P) const {
+        detail::PowerModWith(GetParam(), Base, E, N, P);
+    }
 };
-inline const auto kPowerModForms = ::testing::Values(
-    detail::TPowerModForm::Reference, detail::TPowerModForm::Words, detail::TPowerModForm::WordsUnrolled,
-    detail::TPowerModForm::Ifma, detail::TPowerModForm::IfmaPortable);
+inline const auto kPowerModForms = ::testing::ValuesIn(detail::kPowerModForms);
 std::string PowerModFormName(const ::testing::TestParamInfo<detail::TPowerModForm>& info);
 
 // Scales an iteration count by ZARN_BIGINT_TEST_SCALE (a positive number, 1 by default).

@@ -211,24 +211,35 @@ void MontgomeryRadix(const TBigInt& N, TBigInt& R, std::int64_t& t, std::int64_t
 // yardstick of the fast forms; a Base sharing a factor with N gives the right value here too.
 void PowerModReference(const TBigInt& Base, const TBigInt& E, const TBigInt& N, TBigInt& P);
 
-// The forms of BigIntPowerMod; all give the same P. The fastest form the processor offers is used unless
-// another is chosen.
+// The forms of the exponentiation; all give the same P.
 //   Reference      PowerModReference.
 //   Words          the engine on 64-bit words with its generic loop at every size.
 //   WordsUnrolled  the same with the loop compiled for fixed word counts where that pays (kUnrolledWords).
-//   Ifma           52-bit limbs with AVX-512 IFMA from kIfmaMinBits bits up, WordsUnrolled below; available
-//                  only where the processor has IFMA and its results matched the words' in a check at the
-//                  first call.
-//   IfmaPortable   the IFMA algorithm on lanes of plain code at every size: it checks that algorithm on
-//                  processors without IFMA.
+//   Ifma           52-bit limbs with AVX-512 IFMA at every size up to kIfmaMaxBits; available only where
+//                  the processor has IFMA and its results matched the words' in a check before first use.
+//   IfmaPortable   the IFMA algorithm on lanes of plain code, up to kIfmaMaxBits: it checks that algorithm
+//                  on processors without IFMA.
 enum class TPowerModForm { Reference, Words, WordsUnrolled, Ifma, IfmaPortable };
+inline constexpr TPowerModForm kPowerModForms[] = {TPowerModForm::Reference, TPowerModForm::Words,
+                                                   TPowerModForm::WordsUnrolled, TPowerModForm::Ifma,
+                                                   TPowerModForm::IfmaPortable};
+const char* PowerModFormName(TPowerModForm form);
 inline constexpr std::size_t kUnrolledWords[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 32};
+// The Ifma forms' accumulator is proven exact up to this size (BigIntIfma.h).
+inline constexpr std::size_t kIfmaMaxBits = 53194;
+// From here up the default form is Ifma wherever that is faster at the size; below it, WordsUnrolled.
 inline constexpr std::size_t kIfmaMinBits = 768;
+
+// True when `form` runs on this processor (Ifma: after its check, run here on first asking).
 bool PowerModFormAvailable(TPowerModForm form);
-TPowerModForm BestPowerModForm();
-TPowerModForm ActivePowerModForm();
-// Raises EAssertionFailed when `form` is not available.
-void UsePowerModForm(TPowerModForm form);
+
+// The form BigIntPowerMod uses for a modulus of `bits` bits: WordsUnrolled, or Ifma from kIfmaMinBits to
+// kIfmaMaxBits where it is available and, measured on the first modulus of that word count, faster.
+TPowerModForm DefaultPowerModForm(std::size_t bits);
+
+// BigIntPowerMod in the given form. Raises EAssertionFailed when the form is not available, or is an Ifma
+// form and N has more than kIfmaMaxBits bits.
+void PowerModWith(TPowerModForm form, const TBigInt& Base, const TBigInt& E, const TBigInt& N, TBigInt& P);
 
 } // namespace detail
 

@@ -5,20 +5,38 @@
 //
 // A number of k limbs is k words holding 52 bits each, least significant first, zero up to a whole number
 // of vectors. With R' = 2^(52 k) and 4N <= R', the product of two numbers below 2N comes out below 2N
-// again, so no step needs a final subtraction. Every lane of the accumulator takes at most four 52-bit
-// terms per step, and k steps stay far below 2^64 for any size the library meets.
+// again, so no step needs a final subtraction.
+//
+// The bound. Each of the k steps adds to every lane of the accumulator at most four terms below 2^52 (the
+// low and high halves of a_j b_i and of N_j y), and lane 0 also takes the carry of the limb it drops,
+// below 2^12. A lane moves down one place per step and is never emptied before it leaves, so after k
+// steps it holds at most 4 k (2^52 - 1) + 2^12, which stays below 2^64 for k <= 1023 limbs. With
+// 4N <= R' that is N below 2^(52 * 1023 - 2): kIfmaMaxBits below. No Ifma form runs above it.
 #pragma once
 
 #include "crypto/BigInt.h"
 
+#include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <mutex>
+#include <utility>
 
 namespace zarn::bigint {
 
 inline constexpr int kLimbBits = 52;
 inline constexpr std::uint64_t kLimbMask = (std::uint64_t{1} << kLimbBits) - 1;
 inline constexpr std::size_t kLanes = 8;
+inline constexpr std::size_t kIfmaMaxLimbs = 1023;
+inline constexpr std::size_t kIfmaMaxVectors = (kIfmaMaxLimbs + kLanes - 1) / kLanes;
+static_assert(detail::kIfmaMaxBits + 2 == kLimbBits * kIfmaMaxLimbs, "the bound above");
+
+// The limbs for a modulus of `bits` bits: 4N <= 2^(52 k).
+inline std::size_t LimbsFor(std::size_t bits) {
+    return (bits + 2 + kLimbBits - 1) / kLimbBits;
+}
 
 __extension__ typedef unsigned __int128 TLaneProduct;
 
@@ -27,46 +45,60 @@ struct TIfmaModulus {
     std::uint64_t Inverse;  // -N^(-1) mod 2^52
     std::size_t Limbs;      // k
     std::size_t Vectors;    // ceil(k / 8)
-    std::uint64_t* Scratch; // the accumulator: Vectors * 8 words
 };
 
-// r = a b / R' mod N, below 2N, for a, b below 2N; r may be a or b.
-template <class TLanes>
+// r = a b / R' mod N, below 2N, for a, b below 2N; r may be a or b. Fixed is the vector count the product
+// is compiled for (the accumulator then lives in registers), or 0 for any count up to kIfmaMaxVectors.
+//
+// Step i adds a b_i + N y to the accumulator, with y chosen so that limb 0 becomes a multiple of 2^52, and
+// drops limb 0: the low halves of the products go to the limb they belong to, the high halves one limb
+// up, which after the shift is the limb of the same index. Limb 0 is also kept in a scalar (z0): the next
+// y is computed from it without waiting for the vectors, which only have to supply lane 1 as it stood
+// before the step.
+template <class TLanes, std::size_t Fixed>
 inline void AlmostMontgomeryProduct(const std::uint64_t* a, const std::uint64_t* b, const TIfmaModulus& m,
                                     std::uint64_t* r) {
     using V = typename TLanes::Vector;
-    std::uint64_t* z = m.Scratch;
-    const std::size_t vectors = m.Vectors;
+    const std::size_t vectors = Fixed != 0 ? Fixed : m.Vectors;
+    V z[Fixed != 0 ? Fixed : kIfmaMaxVectors];
+    const auto A = [a](std::size_t v) { return TLanes::Load(a + kLanes * v); };
+    const auto N = [&m](std::size_t v) { return TLanes::Load(m.N + kLanes * v); };
+#pragma GCC unroll 16
     for (std::size_t v = 0; v < vectors; ++v)
-        TLanes::Store(z + kLanes * v, TLanes::Zero());
+        z[v] = TLanes::Zero();
+    const std::uint64_t a0 = a[0], a1 = a[1], n0 = m.N[0], n1 = m.N[1];
+    std::uint64_t z0 = 0;
     for (std::size_t i = 0; i < m.Limbs; ++i) {
-        const V bi = TLanes::Broadcast(b[i]);
-        // The low halves go to the limb they belong to; y makes limb 0 a multiple of 2^52.
-        V low = TLanes::MulLowAdd(TLanes::Load(z), TLanes::Load(a), bi);
-        const std::uint64_t y = (TLanes::Lane0(low) * m.Inverse) & kLimbMask;
+        const std::uint64_t bi = b[i];
+        const std::uint64_t z1 = TLanes::Lane1(z[0]);
+        const TLaneProduct ab = static_cast<TLaneProduct>(a0) * bi;
+        const std::uint64_t t = z0 + (static_cast<std::uint64_t>(ab) & kLimbMask);
+        const std::uint64_t y = (t * m.Inverse) & kLimbMask;
+        const TLaneProduct ny = static_cast<TLaneProduct>(n0) * y;
+        const std::uint64_t carry = (t + (static_cast<std::uint64_t>(ny) & kLimbMask)) >> kLimbBits;
+        z0 = z1 + ((a1 * bi) & kLimbMask) + ((n1 * y) & kLimbMask) + static_cast<std::uint64_t>(ab >> kLimbBits) +
+             static_cast<std::uint64_t>(ny >> kLimbBits) + carry;
+        const V bv = TLanes::Broadcast(bi);
         const V yv = TLanes::Broadcast(y);
-        for (std::size_t v = 0; v < vectors; ++v) {
-            if (v > 0)
-                low = TLanes::MulLowAdd(TLanes::Load(z + kLanes * v), TLanes::Load(a + kLanes * v), bi);
-            TLanes::Store(z + kLanes * v, TLanes::MulLowAdd(low, TLanes::Load(m.N + kLanes * v), yv));
-        }
-        // Dropping limb 0 divides by 2^52; its carry and the high halves land one limb up, which after the
-        // shift is the limb of the same index.
-        const std::uint64_t carry = z[0] >> kLimbBits;
-        for (std::size_t v = 0; v < vectors; ++v) {
-            const V above = v + 1 < vectors ? TLanes::Load(z + kLanes * (v + 1)) : TLanes::Zero();
-            V shifted = TLanes::ShiftDown(TLanes::Load(z + kLanes * v), above);
-            shifted = TLanes::MulHighAdd(shifted, TLanes::Load(a + kLanes * v), bi);
-            shifted = TLanes::MulHighAdd(shifted, TLanes::Load(m.N + kLanes * v), yv);
-            if (v == 0)
-                shifted = TLanes::AddLane0(shifted, carry);
-            TLanes::Store(z + kLanes * v, shifted);
-        }
+#pragma GCC unroll 16
+        for (std::size_t v = 0; v < vectors; ++v)
+            z[v] = TLanes::MulLowAdd(TLanes::MulLowAdd(z[v], A(v), bv), N(v), yv);
+#pragma GCC unroll 16
+        for (std::size_t v = 0; v < vectors; ++v)
+            z[v] = TLanes::ShiftDown(z[v], v + 1 < vectors ? z[v + 1] : TLanes::Zero());
+#pragma GCC unroll 16
+        for (std::size_t v = 0; v < vectors; ++v)
+            z[v] = TLanes::MulHighAdd(TLanes::MulHighAdd(z[v], A(v), bv), N(v), yv);
     }
-    // The value is below 2N < 2^(52 k): its carries end inside limb k - 1.
+    // Lane 0 of the vectors lacks the carries, which z0 has. The value is below 2N < 2^(52 k): its carries
+    // end inside limb k - 1.
+#pragma GCC unroll 16
+    for (std::size_t v = 0; v < vectors; ++v)
+        TLanes::Store(r + kLanes * v, z[v]);
+    r[0] = z0;
     std::uint64_t carry = 0;
     for (std::size_t j = 0; j < m.Limbs; ++j) {
-        const std::uint64_t limb = z[j] + carry;
+        const std::uint64_t limb = r[j] + carry;
         r[j] = limb & kLimbMask;
         carry = limb >> kLimbBits;
     }
@@ -118,27 +150,62 @@ struct TPortableLanes {
         r.Lane[kLanes - 1] = above.Lane[0];
         return r;
     }
-    static std::uint64_t Lane0(const Vector& v) { return v.Lane[0]; }
-    static Vector AddLane0(Vector v, std::uint64_t x) {
-        v.Lane[0] += x;
-        return v;
-    }
+    static std::uint64_t Lane1(const Vector& v) { return v.Lane[1]; }
 };
 
-// The same on AVX-512 IFMA, in BigIntIfma.cpp; only to be called when the processor has IFMA.
-void IfmaAlmostMontgomeryProduct(const std::uint64_t* a, const std::uint64_t* b, const TIfmaModulus& m,
-                                 std::uint64_t* r);
-
-// An almost Montgomery product: IfmaAlmostMontgomeryProduct or AlmostMontgomeryProduct on some lanes.
+// An almost Montgomery product for one vector count.
 using TLimbProduct = void (*)(const std::uint64_t* a, const std::uint64_t* b, const TIfmaModulus& m,
                               std::uint64_t* r);
 
-// True when exponentiations through `product` give the word engine's results: a few fixed ones with
-// full-size exponents and moduli from 768 to 4158 bits, at the limb and vector boundaries.
-bool LimbProductAgrees(TLimbProduct product);
+// The products of one kind of lanes: the one for `vectors` vectors.
+using TLimbProducts = TLimbProduct (*)(std::size_t vectors);
 
-// The default form: Ifma when the processor has IFMA (ifmaFound) and `product` passes LimbProductAgrees,
-// else WordsUnrolled. BigIntPowerMod decides so once, with the IFMA build, at its first call.
-detail::TPowerModForm ChooseBestForm(bool ifmaFound, TLimbProduct product);
+// Vector counts up to kIfmaFixedVectors (moduli up to 4158 bits) have a product of their own.
+inline constexpr std::size_t kIfmaFixedVectors = 10;
+
+template <class TLanes, std::size_t... Counts>
+TLimbProduct LimbProductAmong(std::size_t vectors, std::index_sequence<Counts...>) {
+    TLimbProduct found = AlmostMontgomeryProduct<TLanes, 0>;
+    ((vectors == Counts + 1 ? (found = AlmostMontgomeryProduct<TLanes, Counts + 1>, 0) : 0), ...);
+    return found;
+}
+
+template <class TLanes>
+TLimbProduct LimbProductFor(std::size_t vectors) {
+    return LimbProductAmong<TLanes>(vectors, std::make_index_sequence<kIfmaFixedVectors>());
+}
+
+// The same on AVX-512 IFMA, in BigIntIfma.cpp; only to be called when the processor has IFMA. Null where
+// the build has no IFMA.
+TLimbProducts IfmaLimbProducts();
+
+// True when exponentiations through `products` give the word engine's results: moduli just below and
+// just above each limb count that begins a vector, up to the first vector count without a product of its
+// own, a few limb boundaries inside vectors, and moduli whose top bits are all set, so that a product
+// that drops a limb or a carry overflows.
+bool LimbProductAgrees(TLimbProducts products);
+
+// The default form for each size: WordsUnrolled, or Ifma from kIfmaMinBits to kIfmaMaxBits bits where
+// IFMA is usable and faster than the words. Whether IFMA is usable (the processor has it and its products
+// pass LimbProductAgrees) is asked once, when the first size in that range is met; which is faster, once
+// per word count. Both answers are kept. Safe to call from several threads.
+class TFormChooser {
+public:
+    using TUsable = std::function<bool()>;
+    // True when the limb products beat the word products for a modulus of `bits` bits.
+    using TFaster = std::function<bool(std::size_t bits)>;
+    TFormChooser(TUsable ifmaUsable, TFaster ifmaFaster);
+
+    detail::TPowerModForm FormFor(std::size_t bits);
+    bool IfmaUsable();
+
+private:
+    enum : std::uint8_t { kUnknown, kWords, kIfma };
+    std::mutex m_lock;
+    TUsable m_ifmaUsable;
+    TFaster m_ifmaFaster;
+    std::atomic<std::uint8_t> m_usable{kUnknown};
+    std::array<std::atomic<std::uint8_t>, (detail::kIfmaMaxBits + 63) / 64 + 1> m_byWords{};
+};
 
 } // namespace zarn::bigint
