@@ -31,7 +31,8 @@ public:
             words[i / kWordBits] |= Word{1} << (i % kWordBits);
         const std::size_t digits = (kWordBits * words.size() + kDigitBits - 1) / kDigitBits;
         Resize(x, digits);
-        Repack(words.data(), words.size(), kWordBits, reinterpret_cast<Word*>(DigitsOf(x)), digits, kDigitBits);
+        Repack(words.data(), words.size(), kWordBits, reinterpret_cast<Word*>(DigitsOf(x)), digits,
+               kDigitBits);
         Normalize(x);
         x.Positive = 1;
     }
@@ -52,42 +53,51 @@ private:
     Word m_state = 0x5EED;
 };
 
-// The bit lengths the check covers. Around every vector count up to the first one without a product of
-// its own: the last limb count of the count (416 v - 2 bits) and the first of the next (416 v - 1); and
-// four limbs into it, both limb boundaries: 52 j - 2 (the last size of j limbs), 52 j - 1 and 52 j (the
-// first sizes of j + 1 limbs, whose top limb only makes room for 4N).
-std::vector<std::size_t> CheckedSizes() {
-    std::vector<std::size_t> sizes;
+// A size the check covers, and whether its modulus has its top 24 bits set (where a product that drops a
+// limb or a carry overflows soonest) or only its top bit.
+struct TCheckedSize {
+    std::size_t Bits;
+    std::size_t TopOnes;
+};
+
+// Around every vector count up to the first one without a product of its own: the last limb count of
+// the count (416 v - 2 bits) and the first of the next (416 v - 1). Up to five vectors (2080 bits, the
+// sizes in common use) also both limb boundaries four limbs into the count, with both kinds of modulus:
+// 52 j - 2 (the last size of j limbs), 52 j - 1 and 52 j (the first sizes of j + 1 limbs, whose top limb
+// only makes room for 4N).
+std::vector<TCheckedSize> CheckedSizes() {
+    std::vector<TCheckedSize> sizes;
     const std::size_t vectorBits = kLanes * kLimbBits;
     for (std::size_t v = 1; v <= kIfmaFixedVectors + 1; ++v) {
-        for (const std::size_t bits : {vectorBits * v - 2, vectorBits * v - 1})
-            sizes.push_back(bits);
+        sizes.push_back({vectorBits * v - 2, 24});
+        sizes.push_back({vectorBits * v - 1, 24});
+        if (v > 5)
+            continue;
         const std::size_t inside = vectorBits * v - 4 * kLimbBits;
-        for (const std::size_t bits : {inside - 2, inside - 1, inside})
-            sizes.push_back(bits);
+        for (const std::size_t bits : {inside - 2, inside - 1, inside}) {
+            for (const std::size_t ones : {24, 1})
+                sizes.push_back({bits, ones});
+        }
     }
     return sizes;
 }
 
 } // namespace
 
-// Each size twice: a modulus with its top 24 bits set, where a dropped limb or carry overflows soonest,
-// and one with only its top bit set. Exponents of 48 bits give each size some sixty products.
+// Exponents of 12 bits give each size some twenty products after the set-up.
 bool LimbProductAgrees(TLimbProducts products) {
     TDraws draws;
     const TEngineKernels words = KernelsOf(detail::TPowerModForm::WordsUnrolled);
     const TEngineKernels limbs{words.Words, products};
-    for (const std::size_t bits : CheckedSizes()) {
-        for (const std::size_t ones : {24, 1}) {
-            TBigInt N, base, E, expected, actual;
-            draws.DrawModulus(bits, ones, N);
-            draws.Draw(bits - 1, ones, base);
-            draws.Draw(48, 1, E);
-            EnginePower(base, E, N, words, expected);
-            EnginePower(base, E, N, limbs, actual);
-            if (actual.Digits != expected.Digits)
-                return false;
-        }
+    for (const TCheckedSize& size : CheckedSizes()) {
+        TBigInt N, base, E, expected, actual;
+        draws.DrawModulus(size.Bits, size.TopOnes, N);
+        draws.Draw(size.Bits - 1, size.TopOnes, base);
+        draws.Draw(12, 1, E);
+        EnginePower(base, E, N, words, expected);
+        EnginePower(base, E, N, limbs, actual);
+        if (actual.Digits != expected.Digits)
+            return false;
     }
     return true;
 }
@@ -136,7 +146,8 @@ bool IfmaFasterAt(std::size_t bits) {
 }
 
 bool IfmaPassesItsCheck() {
-    return processor::Features().Ifma && IfmaLimbProducts() != nullptr && LimbProductAgrees(IfmaLimbProducts());
+    return processor::Features().Ifma && IfmaLimbProducts() != nullptr &&
+           LimbProductAgrees(IfmaLimbProducts());
 }
 
 TFormChooser& Chooser() {

@@ -51,7 +51,8 @@ TWordKernels GenericWordKernels(std::size_t) {
 // the tests rely on), else the generic loop.
 TWordKernels UnrolledWordKernels(std::size_t n) {
     TWordKernels kernels;
-    for (const auto group : {UnrolledWords1To8, UnrolledWords9To12, UnrolledWords13To16, UnrolledWords32}) {
+    for (const auto group :
+         {UnrolledWords1To8, UnrolledWords9To12, UnrolledWords13To16, UnrolledWords17To24, UnrolledWords32}) {
         if (kernels.Multiply == nullptr)
             kernels = group(n);
     }
@@ -177,7 +178,8 @@ std::size_t WindowWidth(std::size_t eBits) {
 // The set-up for N in one block: N, the scratch, and the word and limb arithmetic on them.
 struct TEngine {
     TEngine(const TBigInt& N, const TEngineKernels& kernels, std::size_t extra)
-        : Bits(BitLength(N)), Words(WordsFor(Bits)), Limbs(LimbsFor(Bits)), Vectors((Limbs + kLanes - 1) / kLanes),
+        : Bits(BitLength(N)), Words(WordsFor(Bits)), Limbs(LimbsFor(Bits)),
+          Vectors((Limbs + kLanes - 1) / kLanes),
           LimbProduct(kernels.Limbs != nullptr ? kernels.Limbs(Vectors) : nullptr),
           Stride(LimbProduct != nullptr ? kLanes * Vectors : Words),
           Block(2 * Words + (LimbProduct != nullptr ? Stride : 0) + extra, 0),
@@ -207,7 +209,8 @@ struct TEngine {
 };
 
 // P = Base^|E| mod N with the kernels given: on words, or on limbs when they include limb products.
-void Power(const TBigInt& Base, const TBigInt& E, const TBigInt& N, const TEngineKernels& kernels, TBigInt& P) {
+void Power(const TBigInt& Base, const TBigInt& E, const TBigInt& N, const TEngineKernels& kernels,
+           TBigInt& P) {
     const std::size_t eBits = BitLength(E);
     if (eBits == 0) {
         SetSmall(P, 1);

@@ -162,6 +162,7 @@ TWordKernels KernelsFor(std::size_t n) {
 TWordKernels UnrolledWords1To8(std::size_t n);
 TWordKernels UnrolledWords9To12(std::size_t n);
 TWordKernels UnrolledWords13To16(std::size_t n);
+TWordKernels UnrolledWords17To24(std::size_t n);
 TWordKernels UnrolledWords32(std::size_t n);
 
 // The word kernels for n words: the generic loop, or the unrolled one where the files hold it.

@@ -310,7 +310,8 @@ template <int TopBitOfLimbBelow>
 void OneStepShort(const std::uint64_t* a, const std::uint64_t* b, const bigint::TIfmaModulus& m,
                   std::uint64_t* r) {
     bigint::TIfmaModulus shorter = m;
-    if (m.Limbs >= 2 && m.N[m.Limbs - 1] == 0 && static_cast<int>(m.N[m.Limbs - 2] >> 51) == TopBitOfLimbBelow)
+    if (m.Limbs >= 2 && m.N[m.Limbs - 1] == 0 &&
+        static_cast<int>(m.N[m.Limbs - 2] >> 51) == TopBitOfLimbBelow)
         --shorter.Limbs;
     bigint::AlmostMontgomeryProduct<bigint::TPortableLanes, 0>(a, b, shorter, r);
 }
@@ -322,8 +323,8 @@ bigint::TLimbProduct OneStepShortFor(std::size_t) {
 TEST(BigIntPowerMod, IfmaIsUsedOnlyAfterItsResultsMatchTheWords) {
     EXPECT_TRUE(bigint::LimbProductAgrees(bigint::LimbProductFor<bigint::TPortableLanes>));
     for (const bigint::TLimbProducts wrong :
-         {bigint::LimbProductFor<TLanesDroppingTheVectorAbove>, bigint::LimbProductFor<TLanesWithAShortHighHalf>,
-          OneStepShortFor<0>, OneStepShortFor<1>})
+         {bigint::LimbProductFor<TLanesDroppingTheVectorAbove>,
+          bigint::LimbProductFor<TLanesWithAShortHighHalf>, OneStepShortFor<0>, OneStepShortFor<1>})
         EXPECT_FALSE(bigint::LimbProductAgrees(wrong));
 }
 

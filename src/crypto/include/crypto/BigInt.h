@@ -224,7 +224,8 @@ inline constexpr TPowerModForm kPowerModForms[] = {TPowerModForm::Reference, TPo
                                                    TPowerModForm::WordsUnrolled, TPowerModForm::Ifma,
                                                    TPowerModForm::IfmaPortable};
 const char* PowerModFormName(TPowerModForm form);
-inline constexpr std::size_t kUnrolledWords[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 32};
+inline constexpr std::size_t kUnrolledWords[] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13,
+                                                 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 32};
 // The Ifma forms' accumulator is proven exact up to this size (BigIntIfma.h).
 inline constexpr std::size_t kIfmaMaxBits = 53194;
 // From here up the default form is Ifma wherever that is faster at the size; below it, WordsUnrolled.

@@ -76,8 +76,9 @@ inline void AlmostMontgomeryProduct(const std::uint64_t* a, const std::uint64_t*
         const std::uint64_t y = (t * m.Inverse) & kLimbMask;
         const TLaneProduct ny = static_cast<TLaneProduct>(n0) * y;
         const std::uint64_t carry = (t + (static_cast<std::uint64_t>(ny) & kLimbMask)) >> kLimbBits;
-        z0 = z1 + ((a1 * bi) & kLimbMask) + ((n1 * y) & kLimbMask) + static_cast<std::uint64_t>(ab >> kLimbBits) +
-             static_cast<std::uint64_t>(ny >> kLimbBits) + carry;
+        z0 = z1 + ((a1 * bi) & kLimbMask) + ((n1 * y) & kLimbMask) +
+             static_cast<std::uint64_t>(ab >> kLimbBits) + static_cast<std::uint64_t>(ny >> kLimbBits) +
+             carry;
         const V bv = TLanes::Broadcast(bi);
         const V yv = TLanes::Broadcast(y);
 #pragma GCC unroll 16
@@ -179,10 +180,9 @@ TLimbProduct LimbProductFor(std::size_t vectors) {
 // the build has no IFMA.
 TLimbProducts IfmaLimbProducts();
 
-// True when exponentiations through `products` give the word engine's results: moduli just below and
-// just above each limb count that begins a vector, up to the first vector count without a product of its
-// own, a few limb boundaries inside vectors, and moduli whose top bits are all set, so that a product
-// that drops a limb or a carry overflows.
+// True when short exponentiations through `products` give the word engine's results at the limb counts
+// that end and begin a vector, for every vector count with a product of its own and the first without,
+// and at sizes of 52 j - 2, 52 j - 1 and 52 j bits, where the limb count changes (BigIntFormChoice.cpp).
 bool LimbProductAgrees(TLimbProducts products);
 
 // The default form for each size: WordsUnrolled, or Ifma from kIfmaMinBits to kIfmaMaxBits bits where
