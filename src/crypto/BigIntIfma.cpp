@@ -23,6 +23,7 @@ struct TIfmaLanes {
     static Vector Broadcast(std::uint64_t x) { return _mm512_set1_epi64(static_cast<long long>(x)); }
     static Vector MulLowAdd(Vector acc, Vector a, Vector b) { return _mm512_madd52lo_epu64(acc, a, b); }
     static Vector MulHighAdd(Vector acc, Vector a, Vector b) { return _mm512_madd52hi_epu64(acc, a, b); }
+    static Vector Add(Vector a, Vector b) { return _mm512_add_epi64(a, b); }
     static Vector ShiftDown(Vector v, Vector above) { return _mm512_alignr_epi64(above, v, 1); }
     static std::uint64_t Lane1(Vector v) {
         return static_cast<std::uint64_t>(_mm_extract_epi64(_mm512_castsi512_si128(v), 1));

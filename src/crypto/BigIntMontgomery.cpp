@@ -175,21 +175,29 @@ std::size_t WindowWidth(std::size_t eBits) {
     return best;
 }
 
-// The set-up for N in one block: N, the scratch, and the word and limb arithmetic on them.
+// The set-up for N in one block, and the word and limb arithmetic on it. The block starts on a 64-byte
+// boundary, where vector loads do not cross cache lines: N in limbs (when there are limb products), the
+// caller's room, then N in words and the scratch.
 struct TEngine {
+    static constexpr std::size_t kAlign = 64 / sizeof(Word);
+
     TEngine(const TBigInt& N, const TEngineKernels& kernels, std::size_t extra)
         : Bits(BitLength(N)), Words(WordsFor(Bits)), Limbs(LimbsFor(Bits)),
           Vectors((Limbs + kLanes - 1) / kLanes),
           LimbProduct(kernels.Limbs != nullptr ? kernels.Limbs(Vectors) : nullptr),
           Stride(LimbProduct != nullptr ? kLanes * Vectors : Words),
-          Block(2 * Words + (LimbProduct != nullptr ? Stride : 0) + extra, 0),
-          WordArithmetic{{Block.data(), 0, Words, Block.data() + Words}, kernels.Words(Words), Words},
-          LimbArithmetic{{Block.data() + 2 * Words, 0, Limbs, Vectors}, LimbProduct, Stride} {
-        Word* modulus = Block.data();
+          Storage(kAlign + LimbWords() + extra + 2 * Words, 0),
+          Start(Storage.data() +
+                (kAlign - reinterpret_cast<std::uintptr_t>(Storage.data()) / sizeof(Word) % kAlign) % kAlign),
+          WordArithmetic{{Start + LimbWords() + extra, 0, Words, Start + LimbWords() + extra + Words},
+                         kernels.Words(Words),
+                         Words},
+          LimbArithmetic{{Start, 0, Limbs, Vectors}, LimbProduct, Stride} {
+        Word* modulus = Start + LimbWords() + extra;
         ToWords(N, modulus, Words);
         WordArithmetic.Modulus.Inverse = NegativeInverse(modulus[0]);
         if (LimbProduct != nullptr) {
-            Repack(modulus, Words, kWordBits, Block.data() + 2 * Words, Stride, kLimbBits);
+            Repack(modulus, Words, kWordBits, Start, Stride, kLimbBits);
             LimbArithmetic.Modulus.Inverse = WordArithmetic.Modulus.Inverse & kLimbMask;
         }
     }
@@ -197,13 +205,15 @@ struct TEngine {
     static std::size_t StrideFor(const TEngineKernels& kernels, std::size_t bits) {
         return kernels.Limbs != nullptr ? kLanes * ((LimbsFor(bits) + kLanes - 1) / kLanes) : WordsFor(bits);
     }
-    // Room for the caller after the engine's own words.
-    Word* Extra() { return Block.data() + 2 * Words + (LimbProduct != nullptr ? Stride : 0); }
+    std::size_t LimbWords() const { return LimbProduct != nullptr ? Stride : 0; }
+    // The caller's room, on a 64-byte boundary when there are limb products.
+    Word* Extra() { return Start + LimbWords(); }
 
     std::size_t Bits, Words, Limbs, Vectors;
     TLimbProduct LimbProduct;
     std::size_t Stride;
-    std::vector<Word> Block;
+    std::vector<Word> Storage;
+    Word* Start;
     TWordArithmetic WordArithmetic;
     TLimbArithmetic LimbArithmetic;
 };
@@ -220,16 +230,16 @@ void Power(const TBigInt& Base, const TBigInt& E, const TBigInt& N, const TEngin
     const std::size_t width = WindowWidth(eBits);
     const std::size_t entries = std::size_t{1} << (width - 1);
     const std::size_t stride = TEngine::StrideFor(kernels, BitLength(N));
-    // After the engine's block: base, a set-up value and the product, the exponent, then the table, the
-    // power and x in the stride of the arithmetic.
+    // In the engine's room: the table, the power and x in the stride of the arithmetic (limbs first, on
+    // vector boundaries), then base, a set-up value and the product, and the exponent.
     TEngine engine(N, kernels, 3 * n + WordsFor(eBits) + (entries + 2) * stride);
-    Word* base = engine.Extra();
+    Word* table = engine.Extra();
+    Word* power = table + entries * stride;
+    Word* x = power + stride;
+    Word* base = x + stride;
     Word* value = base + n;
     Word* product = value + n;
     Word* exponent = product + n;
-    Word* table = exponent + WordsFor(eBits);
-    Word* power = table + entries * stride;
-    Word* x = power + stride;
     const Word* modulus = engine.WordArithmetic.Modulus.N;
     ToWords(Base, base, n);
     ToWords(E, exponent, WordsFor(eBits));
@@ -281,8 +291,8 @@ void EnginePower(const TBigInt& Base, const TBigInt& E, const TBigInt& N, const 
 double SquaringSeconds(const TBigInt& N, const TEngineKernels& kernels, int count) {
     const std::size_t n = WordsFor(BitLength(N));
     TEngine engine(N, kernels, n + TEngine::StrideFor(kernels, BitLength(N)));
-    Word* half = engine.Extra();
-    Word* x = half + n;
+    Word* x = engine.Extra();
+    Word* half = x + engine.Stride;
     // Half of N: below N, and below 2N as limbs.
     ToWords(N, half, n);
     for (std::size_t i = 0; i < n; ++i)

@@ -75,21 +75,27 @@ inline void AlmostMontgomeryProduct(const std::uint64_t* a, const std::uint64_t*
         const std::uint64_t t = z0 + (static_cast<std::uint64_t>(ab) & kLimbMask);
         const std::uint64_t y = (t * m.Inverse) & kLimbMask;
         const TLaneProduct ny = static_cast<TLaneProduct>(n0) * y;
-        const std::uint64_t carry = (t + (static_cast<std::uint64_t>(ny) & kLimbMask)) >> kLimbBits;
+        // t + (N_0 y mod 2^52) is a multiple of 2^52: the low half adds one unit to t's top when t's low
+        // 52 bits are not zero, so the carry does not wait for the product.
+        const std::uint64_t carry = (t >> kLimbBits) + ((t & kLimbMask) != 0 ? 1 : 0);
         z0 = z1 + ((a1 * bi) & kLimbMask) + ((n1 * y) & kLimbMask) +
              static_cast<std::uint64_t>(ab >> kLimbBits) + static_cast<std::uint64_t>(ny >> kLimbBits) +
              carry;
         const V bv = TLanes::Broadcast(bi);
         const V yv = TLanes::Broadcast(y);
+        // The products are summed apart from the accumulator, so that each step's vectors wait on y only
+        // for one multiplication and on the step before only for the additions and the shift.
+        V low[Fixed != 0 ? Fixed : kIfmaMaxVectors];
 #pragma GCC unroll 16
         for (std::size_t v = 0; v < vectors; ++v)
-            z[v] = TLanes::MulLowAdd(TLanes::MulLowAdd(z[v], A(v), bv), N(v), yv);
+            low[v] =
+                TLanes::Add(z[v], TLanes::MulLowAdd(TLanes::MulLowAdd(TLanes::Zero(), A(v), bv), N(v), yv));
 #pragma GCC unroll 16
-        for (std::size_t v = 0; v < vectors; ++v)
-            z[v] = TLanes::ShiftDown(z[v], v + 1 < vectors ? z[v + 1] : TLanes::Zero());
-#pragma GCC unroll 16
-        for (std::size_t v = 0; v < vectors; ++v)
-            z[v] = TLanes::MulHighAdd(TLanes::MulHighAdd(z[v], A(v), bv), N(v), yv);
+        for (std::size_t v = 0; v < vectors; ++v) {
+            const V high = TLanes::MulHighAdd(TLanes::MulHighAdd(TLanes::Zero(), A(v), bv), N(v), yv);
+            z[v] =
+                TLanes::Add(TLanes::ShiftDown(low[v], v + 1 < vectors ? low[v + 1] : TLanes::Zero()), high);
+        }
     }
     // Lane 0 of the vectors lacks the carries, which z0 has. The value is below 2N < 2^(52 k): its carries
     // end inside limb k - 1.
@@ -150,6 +156,11 @@ struct TPortableLanes {
             r.Lane[l] = v.Lane[l + 1];
         r.Lane[kLanes - 1] = above.Lane[0];
         return r;
+    }
+    static Vector Add(Vector a, const Vector& b) {
+        for (std::size_t l = 0; l < kLanes; ++l)
+            a.Lane[l] += b.Lane[l];
+        return a;
     }
     static std::uint64_t Lane1(const Vector& v) { return v.Lane[1]; }
 };
