@@ -2,11 +2,20 @@
 // against GMP.
 #include "crypto/BigInt.h"
 #include "crypto/BigIntIfma.h"
+#include "crypto/MessageDigests.h"
 #include "platform/Errors.h"
 #include "tests/crypto/BigIntOracle.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <thread>
 
 namespace zarn {
 namespace {
@@ -369,6 +378,62 @@ TEST(BigIntPowerMod, DefaultFormIsTheFasterOneAtEachSize) {
             << bits;
     }
     EXPECT_EQ(detail::DefaultPowerModForm(detail::kIfmaMaxBits + 1), TPowerModForm::WordsUnrolled);
+}
+
+// Several threads asking at once: one check, one measurement per word count, and every thread gets the
+// same form for a size.
+TEST(BigIntPowerMod, DefaultFormIsChosenOnceUnderConcurrentCalls) {
+    std::atomic<int> checks{0};
+    std::mutex lock;
+    std::multiset<std::size_t> measured;
+    bigint::TFormChooser chooser(
+        [&checks] {
+            ++checks;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            return true;
+        },
+        [&](std::size_t bits) {
+            const std::lock_guard<std::mutex> hold(lock);
+            measured.insert((bits + 63) / 64);
+            return bits % 128 < 64;
+        });
+    const std::vector<std::size_t> sizes = {800, 1024, 1100, 2048, 3000, 4096};
+    std::vector<std::vector<detail::TPowerModForm>> seen(4);
+    std::vector<std::thread> threads;
+    for (auto& forms : seen)
+        threads.emplace_back([&chooser, &sizes, &forms] {
+            for (const std::size_t bits : sizes)
+                forms.push_back(chooser.FormFor(bits));
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(checks.load(), 1);
+    EXPECT_EQ(measured.size(), sizes.size());
+    EXPECT_EQ(std::set<std::size_t>(measured.begin(), measured.end()).size(), sizes.size());
+    for (const auto& forms : seen)
+        EXPECT_EQ(forms, seen.front());
+}
+
+// The one probe of the processor, against the flags the kernel lists: the SHA compression and the IFMA
+// form are offered exactly where the processor and the operating system support them.
+TEST(ProcessorProbe, AgreesWithTheKernelsFlags) {
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    std::string line;
+    std::set<std::string> flags;
+    while (std::getline(cpuinfo, line)) {
+        if (line.rfind("flags", 0) != 0)
+            continue;
+        std::istringstream words(line.substr(line.find(':') + 1));
+        for (std::string flag; words >> flag;)
+            flags.insert(flag);
+        break;
+    }
+    if (flags.empty())
+        GTEST_SKIP() << "no /proc/cpuinfo flags";
+    const auto has = [&flags](const char* flag) { return flags.count(flag) != 0; };
+    EXPECT_EQ(sha1::ShaInstructionsAvailable(), has("sha_ni") && has("ssse3") && has("sse4_1"));
+    EXPECT_EQ(detail::PowerModFormAvailable(detail::TPowerModForm::Ifma),
+              has("avx512f") && has("avx512ifma"));
 }
 
 // The largest modulus the Ifma forms take, all ones, so that every limb of N is at its largest: the
