@@ -172,12 +172,21 @@ void ModSmall(benchmark::State& state, bool ours) {
     });
 }
 
+// The operands of an exponentiation at a size, the same for every form: an odd modulus, a base one bit
+// shorter and a full-size exponent.
+struct TPowerOperands {
+    explicit TPowerOperands(unsigned long bits) : Operands(bits) {
+        Operands.Make(Modulus, bits, true);
+        Operands.Make(Base, bits - 1);
+        Operands.Make(Exponent, bits);
+    }
+    TOperands Operands;
+    TOperand Base, Exponent, Modulus;
+};
+
 void PowerMod(benchmark::State& state, unsigned long bits, bool ours) {
-    TOperands operands(bits);
-    TOperand base, exponent, modulus;
-    operands.Make(modulus, bits, true);
-    operands.Make(base, bits - 1);
-    operands.Make(exponent, bits);
+    const TPowerOperands operands(bits);
+    const TOperand &base = operands.Base, &exponent = operands.Exponent, &modulus = operands.Modulus;
     TBigInt p;
     TResult result;
     long allocations = 0;
@@ -204,11 +213,8 @@ void PowerModIn(benchmark::State& state, unsigned long bits, TPowerModForm form)
         state.SkipWithError("not offered by this processor");
         return;
     }
-    TOperands operands(bits);
-    TOperand base, exponent, modulus;
-    operands.Make(modulus, bits, true);
-    operands.Make(base, bits - 1);
-    operands.Make(exponent, bits);
+    const TPowerOperands operands(bits);
+    const TOperand &base = operands.Base, &exponent = operands.Exponent, &modulus = operands.Modulus;
     TBigInt p;
     Measure(state, bits <= 512 ? 10 : 1, [&] {
         zarn::detail::PowerModWith(form, base.ours, exponent.ours, modulus.ours, p);
@@ -254,11 +260,8 @@ void CompareDefaultWithForms(const std::vector<unsigned long>& sizes) {
     std::printf("\nBest of interleaved calls, as ratios to GMP:\n%-6s %-14s %6s %-14s %6s %16s\n", "bits",
                 "default form", "/GMP", "fastest form", "/GMP", "default/fastest");
     for (const unsigned long bits : sizes) {
-        TOperands operands(bits);
-        TOperand base, exponent, modulus;
-        operands.Make(modulus, bits, true);
-        operands.Make(base, bits - 1);
-        operands.Make(exponent, bits);
+        const TPowerOperands operands(bits);
+        const TOperand &base = operands.Base, &exponent = operands.Exponent, &modulus = operands.Modulus;
         TBigInt p;
         TResult result;
         const TPowerModForm chosen = zarn::detail::DefaultPowerModForm(bits);
