@@ -258,9 +258,10 @@ TBigInt AnyBase(TOperands& operands, const TBigInt& N, unsigned long bits) {
     }
 }
 
-// Every bit length from 2 to 2100, and random lengths up to 4200, with short exponents (zero, one and
-// negative ones among them): the digit, word and limb boundaries, the word counts of the unrolled loops,
-// the limb and vector counts of the IFMA loop and its threshold all lie inside, each hit exactly.
+// Every bit length from 2 to 2100, random lengths up to 4200 and a few up to 12000 (where the IFMA
+// product keeps its accumulator in memory), with short exponents (zero, one and negative ones among
+// them): the digit, word and limb boundaries, the word counts of the unrolled loops, the limb and vector
+// counts of the IFMA loop and its threshold all lie inside, each hit exactly.
 TEST(BigIntPowerMod, EveryFormAtEveryBitLength) {
     SCOPED_TRACE(test::SeedTrace());
     TOperands operands(22);
@@ -269,6 +270,8 @@ TEST(BigIntPowerMod, EveryFormAtEveryBitLength) {
         lengths.push_back(bits);
     for (int i = 0; i < Scaled(150); ++i)
         lengths.push_back(2101 + operands.Below(2100));
+    for (int i = 0; i < Scaled(6); ++i)
+        lengths.push_back(4201 + operands.Below(7800));
     for (const unsigned long bits : lengths) {
         const TBigInt N = OddModulus(operands, bits);
         const TBigInt base = AnyBase(operands, N, bits);
