@@ -140,10 +140,8 @@ TRsaPublicKey NumbersOf(const EVP_PKEY* key, const std::string& sourceName,
             "The RSA key in " + Quoted(sourceName) +
             " is not encoded as the format asks: its numbers are not the positive INTEGERs of "
             "the format");
-    CheckUsableRsaKey(numbers, "The RSA key in " + Quoted(sourceName));
+    CheckUsableRsaKey(numbers, "The RSA key in " + Quoted(sourceName)); // refuses zero numbers too
     const auto checkLength = [&](const std::string& bytes, const char* what) {
-        if (bytes.empty())
-            throw EKeyFormatError("The RSA " + std::string(what) + " in " + Quoted(sourceName) + " is zero");
         if (bytes.size() > MaxRecordNumberBytes)
             throw EKeyFormatError("The RSA " + std::string(what) + " in " + Quoted(sourceName) + " is " +
                                   std::to_string(bytes.size()) + " bytes long; a key record holds at most " +
