@@ -156,8 +156,7 @@ void CheckModular(const TBigInt& a, const TBigInt& b, const TBigInt& n, mpz_ptr 
     // gets short exponents only.
     const std::size_t bits = mpz_sizeinbase(nv, 2);
     for (const auto form : detail::kPowerModForms) {
-        const bool limbs = form == detail::TPowerModForm::Ifma || form == detail::TPowerModForm::IfmaPortable;
-        if (!detail::PowerModFormAvailable(form) || (limbs && bits > detail::kIfmaMaxBits) ||
+        if (!detail::PowerModFormAvailable(form) || !detail::PowerModFormTakes(form, bits) ||
             (form == detail::TPowerModForm::Reference && mpz_sizeinbase(absE, 2) > 64))
             continue;
         detail::PowerModWith(form, a, b, n, p);

@@ -29,12 +29,7 @@ public:
             words[i / kWordBits] &= ~(Word{1} << (i % kWordBits));
         for (std::size_t i = bits - std::min(bits, ones); i < bits; ++i)
             words[i / kWordBits] |= Word{1} << (i % kWordBits);
-        const std::size_t digits = (kWordBits * words.size() + kDigitBits - 1) / kDigitBits;
-        Resize(x, digits);
-        Repack(words.data(), words.size(), kWordBits, reinterpret_cast<Word*>(DigitsOf(x)), digits,
-               kDigitBits);
-        Normalize(x);
-        x.Positive = 1;
+        FromWords(words.data(), words.size(), x);
     }
     // An odd modulus of `bits` bits, as above.
     void DrawModulus(std::size_t bits, std::size_t ones, TBigInt& N) {
@@ -105,26 +100,25 @@ bool LimbProductAgrees(TLimbProducts products) {
 TFormChooser::TFormChooser(TUsable ifmaUsable, TFaster ifmaFaster)
     : m_ifmaUsable(std::move(ifmaUsable)), m_ifmaFaster(std::move(ifmaFaster)) {}
 
-bool TFormChooser::IfmaUsable() {
-    if (m_usable.load(std::memory_order_acquire) == kUnknown) {
+bool TFormChooser::Known(std::atomic<std::uint8_t>& answer, const std::function<bool()>& ask) {
+    if (answer.load(std::memory_order_acquire) == kUnknown) {
         const std::lock_guard<std::mutex> hold(m_lock);
-        if (m_usable.load(std::memory_order_relaxed) == kUnknown)
-            m_usable.store(m_ifmaUsable() ? kIfma : kWords, std::memory_order_release);
+        if (answer.load(std::memory_order_relaxed) == kUnknown)
+            answer.store(ask() ? kIfma : kWords, std::memory_order_release);
     }
-    return m_usable.load(std::memory_order_acquire) == kIfma;
+    return answer.load(std::memory_order_acquire) == kIfma;
+}
+
+bool TFormChooser::IfmaUsable() {
+    return Known(m_usable, m_ifmaUsable);
 }
 
 detail::TPowerModForm TFormChooser::FormFor(std::size_t bits) {
     if (bits < detail::kIfmaMinBits || bits > detail::kIfmaMaxBits || !IfmaUsable())
         return detail::TPowerModForm::WordsUnrolled;
-    std::atomic<std::uint8_t>& known = m_byWords[WordsFor(bits)];
-    if (known.load(std::memory_order_acquire) == kUnknown) {
-        const std::lock_guard<std::mutex> hold(m_lock);
-        if (known.load(std::memory_order_relaxed) == kUnknown)
-            known.store(m_ifmaFaster(bits) ? kIfma : kWords, std::memory_order_release);
-    }
-    return known.load(std::memory_order_acquire) == kIfma ? detail::TPowerModForm::Ifma
-                                                          : detail::TPowerModForm::WordsUnrolled;
+    return Known(m_byWords[WordsFor(bits)], [this, bits] { return m_ifmaFaster(bits); })
+               ? detail::TPowerModForm::Ifma
+               : detail::TPowerModForm::WordsUnrolled;
 }
 
 namespace {

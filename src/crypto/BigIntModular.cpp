@@ -344,8 +344,7 @@ void PowerModWith(TPowerModForm form, const TBigInt& Base, const TBigInt& E, con
     CheckPowerModOperands(Base, E, N, "PowerModWith");
     ZARN_ASSERT(PowerModFormAvailable(form), "PowerModWith: the form is not available on this processor.",
                 kSourceName);
-    const bool limbs = form == TPowerModForm::Ifma || form == TPowerModForm::IfmaPortable;
-    ZARN_ASSERT(!limbs || BitLength(N) <= kIfmaMaxBits,
+    ZARN_ASSERT(PowerModFormTakes(form, BitLength(N)),
                 "PowerModWith: the modulus is too long for IFMA limbs.", kSourceName);
     PowerModIn(form, Base, E, N, P);
 }

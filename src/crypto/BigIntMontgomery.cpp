@@ -33,6 +33,8 @@ void ToWords(const TBigInt& A, Word* w, std::size_t words) {
     Repack(reinterpret_cast<const Word*>(DigitsOf(A)), Count(A), kDigitBits, w, words, kWordBits);
 }
 
+} // namespace
+
 void FromWords(const Word* w, std::size_t words, TBigInt& A) {
     const std::size_t digits = (kWordBits * words + kDigitBits - 1) / kDigitBits;
     Resize(A, digits);
@@ -40,8 +42,6 @@ void FromWords(const Word* w, std::size_t words, TBigInt& A) {
     Normalize(A);
     A.Positive = 1;
 }
-
-} // namespace
 
 TWordKernels GenericWordKernels(std::size_t) {
     return {MultiplyWords<0>, SquareWords<0>};

@@ -165,6 +165,9 @@ TWordKernels UnrolledWords13To16(std::size_t n);
 TWordKernels UnrolledWords17To24(std::size_t n);
 TWordKernels UnrolledWords32(std::size_t n);
 
+// A = the number w[0 .. words) holds, positive.
+void FromWords(const Word* w, std::size_t words, TBigInt& A);
+
 // The word kernels for n words: the generic loop, or the unrolled one where the files hold it.
 TWordKernels GenericWordKernels(std::size_t n);
 TWordKernels UnrolledWordKernels(std::size_t n);

@@ -234,6 +234,11 @@ inline constexpr std::size_t kIfmaMinBits = 768;
 // True when `form` runs on this processor (Ifma: after its check, run here on first asking).
 bool PowerModFormAvailable(TPowerModForm form);
 
+// True when `form` takes a modulus of `bits` bits: every form but the Ifma ones above kIfmaMaxBits.
+inline bool PowerModFormTakes(TPowerModForm form, std::size_t bits) {
+    return bits <= kIfmaMaxBits || (form != TPowerModForm::Ifma && form != TPowerModForm::IfmaPortable);
+}
+
 // The form BigIntPowerMod uses for a modulus of `bits` bits: WordsUnrolled, or Ifma from kIfmaMinBits to
 // kIfmaMaxBits where it is available and, measured on the first modulus of that word count, faster.
 TPowerModForm DefaultPowerModForm(std::size_t bits);

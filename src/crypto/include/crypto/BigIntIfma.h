@@ -212,6 +212,8 @@ public:
 
 private:
     enum : std::uint8_t { kUnknown, kWords, kIfma };
+    // The answer kept in `answer`, asked once (true: IFMA).
+    bool Known(std::atomic<std::uint8_t>& answer, const std::function<bool()>& ask);
     std::mutex m_lock;
     TUsable m_ifmaUsable;
     TFaster m_ifmaFaster;
